@@ -1,0 +1,25 @@
+// Start and end of the foundation library, per-thread task records and the
+// processor features that the raster layer reads.
+#pragma once
+
+#include <windows.h>
+
+#include "esl_error.h"
+#include "esl_export.h"
+#include "esl_heap.h"
+
+enum : DWORD {
+    ESL_PROCESSOR_MMX = 0x0002,
+    ESL_PROCESSOR_SSE = 0x0008,
+};
+
+ESL_EXPORT DWORD glsGetLibraryVersion();
+ESL_EXPORT ESLError glsInitializeLibrary();
+ESL_EXPORT void glsCloseLibrary();
+ESL_EXPORT ESLError glsInitializeTask();
+ESL_EXPORT void glsCloseTask();
+ESL_EXPORT HESLHEAP glsGetImageGlobalHeap();
+// Each returns the flags in use afterwards.
+ESL_EXPORT DWORD glsEnableProcessorType(DWORD dwFlags);
+ESL_EXPORT DWORD glsDisableProcessorType(DWORD dwFlags);
+ESL_EXPORT DWORD glsGetEnabledProcessorType();

@@ -1,0 +1,41 @@
+// The in-house library's only exception: source file, line and the text of
+// the failed check, formatted "%s(%d)\n%s".
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace qel {
+
+class CException {
+public:
+    CException(const char* pszSource, int nLine, const char* pszExpression);
+    CException(const CException& other);
+    CException& operator=(const CException& other);
+    CException(CException&& other) noexcept;
+    CException& operator=(CException&& other) noexcept;
+    ~CException();
+
+    // The message as NUL-terminated 8-bit text.
+    const char* Message() const noexcept;
+
+private:
+    struct Inner {
+        CException* _pOwner;
+        std::string _message;
+    };
+    std::unique_ptr<Inner> m_pInner;
+};
+
+}  // namespace qel
+
+// A check that stays in the release build: throws when the failure condition
+// holds, naming the condition exactly as written.
+#define QEL_FAIL_IF_AT(source, line, cond)                       \
+    do {                                                         \
+        if (cond)                                                \
+            throw ::qel::CException((source), (line), #cond);    \
+    } while (0)
+
+// For files that define QEL_SOURCE as their own source name.
+#define QEL_FAIL_IF(cond) QEL_FAIL_IF_AT(QEL_SOURCE, __LINE__, cond)

@@ -1,0 +1,91 @@
+# Helpers for end-to-end tests of velk58.exe under Xvfb. Source it.
+# Each test gets a private folder holding a copy of the program, since the
+# program reads and writes its files beside itself.
+set -euo pipefail
+
+if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
+    echo "no X display: run through scripts/test"
+    exit 77
+fi
+
+E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/velk58-e2e.XXXXXX")
+E2E_PID=""
+e2e_cleanup() {
+    if [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; then
+        kill "$E2E_PID" 2>/dev/null || true
+    fi
+    # A test's own program must not outlive it and meet the next test's.
+    for w in $(xdotool search --name '^velk58$' 2>/dev/null); do xdotool windowkill "$w" 2>/dev/null || true; done
+    rm -rf "$E2E_DIR"
+}
+trap e2e_cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# e2e_install [EXE]: copies the program (default the shipped one) into the test folder.
+e2e_install() {
+    cp "${1:-$VELK58_EXE}" "$E2E_DIR/velk58.exe"
+}
+
+# e2e_winpath PATH: the Windows name of a Unix path (Wine maps / to Z:).
+e2e_winpath() {
+    local p=$1
+    echo "Z:${p//\//\\}"
+}
+
+# e2e_book NAME [PAGES]: a folder of small BMP pages; prints its Windows path.
+e2e_book() {
+    local dir=$E2E_DIR/$1 n=${2:-3} i
+    mkdir -p "$dir"
+    for ((i = 1; i <= n; i++)); do
+        convert -size 64x96 "xc:rgb($((i * 40)),120,200)" -type TrueColor "BMP3:$dir/p$i.bmp"
+    done
+    e2e_winpath "$dir"
+}
+
+# e2e_start ARGS...: starts the installed program in the background.
+e2e_start() {
+    (cd "$E2E_DIR" && exec "$VELK58_WINE" "$E2E_DIR/velk58.exe" "$@") >"$E2E_DIR/stdout" 2>"$E2E_DIR/stderr" &
+    E2E_PID=$!
+}
+
+# e2e_wait_window [TIMEOUT_S]: prints the id of the visible window "velk58".
+e2e_wait_window() {
+    local deadline=$((SECONDS + ${1:-20})) w
+    while [ $SECONDS -lt $deadline ]; do
+        w=$(xdotool search --onlyvisible --name '^velk58$' 2>/dev/null | head -n 1 || true)
+        if [ -n "$w" ]; then
+            echo "$w"
+            return 0
+        fi
+        kill -0 "$E2E_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# e2e_wait_exit [TIMEOUT_S]: waits for the program; sets E2E_EXIT to its exit
+# code, or to "timeout". Not to be called in a subshell: wait needs the parent.
+E2E_EXIT=""
+e2e_wait_exit() {
+    local deadline=$((SECONDS + ${1:-20}))
+    while kill -0 "$E2E_PID" 2>/dev/null; do
+        if [ $SECONDS -ge $deadline ]; then
+            E2E_EXIT=timeout
+            return 0
+        fi
+        sleep 0.1
+    done
+    E2E_EXIT=0
+    wait "$E2E_PID" || E2E_EXIT=$?
+    E2E_PID=""
+}
+
+# e2e_expect_exit CODE [TIMEOUT_S]
+e2e_expect_exit() {
+    e2e_wait_exit "${2:-20}"
+    [ "$E2E_EXIT" = "$1" ] || fail "exit code $E2E_EXIT, expected $1"
+}
