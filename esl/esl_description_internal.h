@@ -1,0 +1,46 @@
+// Shared by the description tree, reader, writer and codecs; not for users.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "esl_description.h"
+
+namespace esl_description {
+
+using UnitBuffer = EGenArray<wchar_t>;
+using ByteBuffer = EGenArray<char>;
+
+// Bytes to UTF-16 units (replacing out). 0, the bad-encoding message, or
+// eslErrorGeneral when memory runs out.
+ESLError DecodeText(int nEncoding, const BYTE* ptrData, std::size_t nBytes, UnitBuffer& out) noexcept;
+// UTF-16 units to bytes, appended to out; the same results.
+ESLError EncodeText(int nEncoding, const wchar_t* ptrText, std::size_t nUnits, ByteBuffer& out) noexcept;
+// The encoding's index in the declaration table (ASCII case ignored), or -1.
+int FindEncodingName(const char* ptrName, std::size_t nLength) noexcept;
+// The name written in the declaration ("" for UTF-16).
+const char* GetEncodingName(int nEncoding) noexcept;
+
+struct ScannedNumber {
+    std::uint64_t nInteger;  // the integer part, modulo 2^64, sign applied
+    double rValue;
+};
+// The number rule: white space, an optional sign, a run of 0-9, a-f, A-F and
+// at most one ".", then an optional radix letter h, o or t (consumed). The
+// end of the number, or null when the text is not a number.
+const wchar_t* ScanNumber(const wchar_t* p, const wchar_t* pEnd, ScannedNumber& result) noexcept;
+
+inline bool IsSpace(wchar_t ch) noexcept {
+    return ch <= 0x20;
+}
+
+// Units with the same value compare equal; A-Z fold to a-z and nothing else.
+inline wchar_t FoldAscii(wchar_t ch) noexcept {
+    return (ch >= L'A' && ch <= L'Z') ? wchar_t(ch + 0x20) : ch;
+}
+bool EqualNoCase(const wchar_t* a, std::size_t na, const wchar_t* b, std::size_t nb) noexcept;
+
+// Copies units including zero units (the string's Assign stops at a zero).
+ESLError AssignUnits(EWideString& wstr, const wchar_t* ptr, std::size_t n) noexcept;
+
+}  // namespace esl_description
