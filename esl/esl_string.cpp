@@ -216,7 +216,11 @@ void EGenString<T>::SetAt(int nIndex, T ch) noexcept {
 
 template <class T>
 T* EGenString<T>::GetBuffer(int nLength) noexcept {
-    return Grow(nLength) == eslErrorSuccess ? m_pBuffer : nullptr;
+    if (Grow(nLength) != eslErrorSuccess)
+        return nullptr;
+    if (nLength >= m_nLength)
+        m_pBuffer[nLength] = 0;
+    return m_pBuffer;
 }
 
 template <class T>

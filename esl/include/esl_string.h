@@ -67,14 +67,16 @@ public:
     // integer type of index picks this rather than the built-in pointer one.
     template <class I, class = typename std::enable_if<std::is_integral<I>::value>::type>
     T operator[](I nIndex) const noexcept {
-        return nIndex >= 0 && static_cast<std::int64_t>(nIndex) < m_nLength ? m_pBuffer[nIndex] : T(0);
+        const auto i = static_cast<std::int64_t>(nIndex);  // huge unsigned values turn negative
+        return i >= 0 && i < m_nLength ? m_pBuffer[i] : T(0);
     }
     T GetAt(int nIndex) const noexcept { return (*this)[nIndex]; }
     // Ignored outside 0..length-1.
     void SetAt(int nIndex, T ch) noexcept;
 
-    // Writable room for nLength units and the terminating zero, for filling by
-    // a system call; null on failure. Finish with SetLength.
+    // Writable room for nLength units and the terminating zero (a zero is
+    // placed after them), for filling by a system call; null on failure.
+    // Finish with SetLength.
     T* GetBuffer(int nLength) noexcept;
     // The new length (clipped to the capacity; -1: up to the first zero).
     void SetLength(int nLength) noexcept;
