@@ -198,14 +198,13 @@ void Parser::ReadEntity(EDescription& node) noexcept {
     }
     // Only a name right after the "&" is an entity name: "a & b" keeps its
     // spaces and "&<" leaves the tag alone.
-    const wchar_t* const pName = m_p;
-    Word w = ReadWord();
-    if (w.kind != kName || w.p != pName) {
-        m_p = pName;
+    // (Looked at before reading, so that a run of "&&&..." stays linear.)
+    if (m_p >= m_pEnd || ClassOf(*m_p) != kName) {
         node.ReportCharacterError(kMsgBareAmpersand);
         m_pending.PushBack(L'&');
         return;
     }
+    Word w = ReadWord();
     const wchar_t ch = FindEntity(w.p, w.n);
     if (!ch) {
         node.ReportCharacterError(kMsgBareAmpersand);

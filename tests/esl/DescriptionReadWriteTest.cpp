@@ -1,0 +1,645 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "esl_description.h"
+#include "esl_file.h"
+#include "esl_stream.h"
+
+namespace {
+
+std::wstring Str(const EWideString& wstr) {
+    return std::wstring(wstr.CharPtr(), wstr.GetLength());
+}
+
+// Keeps every report, marked "M:" (markup) or "C:" (character), in one log
+// shared by all nodes of the tree.
+class RecordingNode : public EDescription {
+public:
+    explicit RecordingNode(std::vector<std::string>* pLog) : m_pLog(pLog) {}
+    EDescription* CreateDescription() noexcept override { return new RecordingNode(m_pLog); }
+    ESLError ReportMarkupError(const char* pszMessage) noexcept override {
+        m_pLog->push_back(std::string("M:") + pszMessage);
+        return 0;
+    }
+    ESLError ReportCharacterError(const char* pszMessage) noexcept override {
+        m_pLog->push_back(std::string("C:") + pszMessage);
+        return 0;
+    }
+
+private:
+    std::vector<std::string>* m_pLog;
+};
+
+struct Doc {
+    std::vector<std::string> reports;
+    RecordingNode root{&reports};
+
+    ESLError Read(const std::string& bytes, int nMode = EDescription::modeAuto, int nEncoding = 0) {
+        EStreamBuffer sb(bytes.data(), static_cast<DWORD>(bytes.size()));
+        return root.ReadDescription(sb, nMode, nEncoding);
+    }
+};
+
+ESLError ReadInto(EDescription& node, const std::string& bytes, int nMode = EDescription::modeAuto, int nEncoding = 0) {
+    EStreamBuffer sb(bytes.data(), static_cast<DWORD>(bytes.size()));
+    return node.ReadDescription(sb, nMode, nEncoding);
+}
+
+std::string Write(const EDescription& node, DWORD dwFlags = EDescription::flagXMLDeclaration,
+                  int nEncoding = EDescription::encodingUTF8, int nIndent = 0) {
+    EMemoryFile file;
+    EXPECT_EQ(0, file.Create(0));
+    EXPECT_EQ(0, node.WriteDescription(file, nIndent, dwFlags, nEncoding));
+    const char* p = static_cast<const char*>(file.GetBuffer());
+    return p ? std::string(p, file.GetLength()) : std::string();
+}
+
+std::wstring DumpContents(const EDescription& node);
+
+// element: tag{name=value;...}(contents), text: "text", comment: <!--...-->
+std::wstring Dump(const EDescription& node) {
+    if (node.IsComment())
+        return L"<" + Str(node.GetText());
+    if (node.IsText())
+        return L"\"" + Str(node.GetText()) + L"\"";
+    std::wstring s = Str(node.GetTag());
+    if (node.GetAttrCount()) {
+        s += L"{";
+        for (int i = 0; i < node.GetAttrCount(); ++i) {
+            if (i)
+                s += L";";
+            s += Str(node.GetAttrAt(i)->name) + L"=" + Str(node.GetAttrAt(i)->value);
+        }
+        s += L"}";
+    }
+    if (node.GetContentCount())
+        s += L"(" + DumpContents(node) + L")";
+    return s;
+}
+
+std::wstring DumpContents(const EDescription& node) {
+    std::wstring s;
+    for (int i = 0; i < node.GetContentCount(); ++i) {
+        if (i)
+            s += L",";
+        s += Dump(*node.GetContentAt(i));
+    }
+    return s;
+}
+
+const char kDecl[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+
+}  // namespace
+
+//--- markup
+
+TEST(ReadDescription, MarkupErrorsAreReportedWithTheirTexts) {
+    struct Case {
+        const char* pszInput;
+        const wchar_t* pwszTree;
+        std::vector<std::string> reports;
+        ESLError result;
+    };
+    const Case cases[] = {
+        {"<a>x</b></a>", L"a(\"x\")", {"M:</b> に対応するタグがありません。"}, 1},
+        {"<a><b>x", L"a(b(\"x\"))", {}, 0},
+        {"<a>x</A>", L"a(\"x\")", {}, 0},
+        {"<a>x</a y>", L"a(\"x\")", {"M:</a> の閉じ括弧がありません。"}, 1},
+        {"<a / b>", L"a,\"b>\"", {"M:書式中に不正な / 記号を見つけました。"}, 1},
+        {"<a =b>t</a>", L"a(\"t\")", {"M:<a> タグに不正なタグ属性 '=' が指定されています。"}, 1},
+        {"</x>y", L"\"y\"", {"M:</x> に対応するタグがありません。"}, 1},
+        {"<a><b></a></b><c/>", L"a(b)", {"M:</a> に対応するタグがありません。"}, 1},
+        {"</>z", L"\"z\"", {"M:</> に対応するタグがありません。"}, 1},
+        {"<>x", L"\"x\"", {}, 0},
+        {"<a>x<", L"a(\"x\")", {}, 0},
+        {"<a>x</a >", L"a(\"x\")", {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszInput);
+        Doc doc;
+        EXPECT_EQ(c.result, doc.Read(c.pszInput));
+        EXPECT_EQ(c.pwszTree, DumpContents(doc.root));
+        EXPECT_EQ(c.reports, doc.reports);
+    }
+}
+
+TEST(ReadDescription, CharacterErrorsAreReportedButDoNotFail) {
+    const std::string kBad = "C:&#xxx; 構文で文字コードの指定が不正です。\n";
+    const std::string kNoSemi = "C:&#xxx; 構文がセミコロンで閉じられていません。\n";
+    const std::string kAmp = "C:& 記号は &amp; と記述しなければなりません。\n";
+    const std::string kEntitySemi = "C:特殊文字の終端はセミコロンで終わらなければなりません。\n";
+    struct Case {
+        const char* pszText;
+        const wchar_t* pwszRead;
+        std::vector<std::string> reports;
+    };
+    const Case cases[] = {
+        {"a &lt; b", L"a < b", {}},
+        {"&copy;", L"&copy;", {kAmp}},
+        {"&#65;&#41h;&#101o;&#66t;", L"AAAB", {}},
+        {"&#x41;", L"&#x41;", {kBad}},
+        {"&#65", L"A", {kNoSemi}},
+        {"&lt", L"<", {kEntitySemi}},
+        {"&quot;&amp;&gt;&nbsp;|", L"\"&> |", {}},
+        {"a & b", L"a & b", {kAmp}},
+        {"&LT;", L"&LT;", {kAmp}},
+        {"x&", L"x&", {kAmp}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszText);
+        Doc doc;
+        EXPECT_EQ(0, doc.Read(std::string("<t>") + c.pszText + "</t>"));
+        EXPECT_EQ(std::wstring(L"t(\"") + c.pwszRead + L"\")", DumpContents(doc.root));
+        EXPECT_EQ(c.reports, doc.reports);
+    }
+}
+
+TEST(ReadDescription, LineBreaksAndIndentationAreDroppedFromText) {
+    struct Case {
+        const char* pszInput;
+        const wchar_t* pwszTree;
+    };
+    const Case cases[] = {
+        {"<t>\r\n\t\thello  world\r\n\t</t>", L"t(\"hello  world\")"},
+        {"<t>x\ny</t>", L"t(\"xy\")"},
+        {"<t>  lead</t>", L"t(\"lead\")"},
+        {"<t>a\t<b/>\tc</t>", L"t(\"a\t\",b,\"\tc\")"},
+        {"<t>a\x01"
+         "b</t>",
+         L"t(\"ab\")"},
+        {"<t>&#32;x\r\n  y</t>", L"t(\" xy\")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszInput);
+        Doc doc;
+        EXPECT_EQ(0, doc.Read(c.pszInput));
+        EXPECT_EQ(c.pwszTree, DumpContents(doc.root));
+    }
+}
+
+TEST(ReadDescription, CommentsAreKeptAndDeclarationsSkipped) {
+    struct Case {
+        const char* pszInput;
+        const wchar_t* pwszTree;
+    };
+    const Case cases[] = {
+        {"<?xml version=\"1.0\"?><!DOCTYPE x><?pi a?><!-- c --><a/>", L"<!-- c -->,a"},
+        {"<!---->", L"<!---->"},
+        {"<!-->-->", L"<!-->-->"},
+        {"<!-- a -- b -->x", L"<!-- a -- b -->,\"x\""},
+        {"<!-- open", L"<!-- open"},
+        {"<![CDATA[x>y]]>", L"\"y]]>\""},
+        {"<a>t<!--c-->u</a>", L"a(\"t\",<!--c-->,\"u\")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszInput);
+        Doc doc;
+        EXPECT_EQ(0, doc.Read(c.pszInput));
+        EXPECT_EQ(c.pwszTree, DumpContents(doc.root));
+        EXPECT_TRUE(doc.reports.empty());
+    }
+}
+
+TEST(ReadDescription, AttributeValuesByDialect) {
+    struct Case {
+        const char* pszInput;
+        const wchar_t* pwszTree;
+    };
+    const Case cases[] = {
+        // XML: entities and "&#N;" with decimal digits only
+        {"<?xml version=\"1.0\"?><a v=\"x&#10;y\" w=\"&lt;&amp;&quot;&gt;&nbsp;\" u=\"a & b\" s=\"&#12ab;\" "
+         "t=\"a\\tb\" z=\"& lt ;\"/>",
+         L"a{s=\x0c;t=a\\tb;u=a & b;v=x\ny;w=<&\"> ;z=<}"},
+        // the description dialect: backslash escapes
+        {"<a t=\"a\\tb\" q=\"\\\"\" x=\"\\x41\\101\\x0411\" u=\"\\q\" n=\"&lt;\"/>",
+         L"a{n=&lt;;q=\";t=a\tb;u=\\q;x=AAA1}"},
+        {"<a v=abc w=>t</a>", L"a{v=abc;w=}(\"t\")"},
+        {"<a k=\"1\" j=\"0\" k=\"2\"/>", L"a{j=0;k=2}"},
+        {"<a flag/>", L"a{flag=}"},
+        {"<a\r\n  b = \"1\"\r\n  c=\"2\"/>", L"a{b=1;c=2}"},
+        {"<a v=\"1>2\"/>", L"a{v=1>2}"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszInput);
+        Doc doc;
+        EXPECT_EQ(0, doc.Read(c.pszInput));
+        EXPECT_EQ(c.pwszTree, DumpContents(doc.root));
+    }
+}
+
+//--- encodings
+
+TEST(ReadDescription, EncodingsFromTheDeclaration) {
+    struct Case {
+        const char* pszName;
+        std::string input;
+        const wchar_t* pwszTree;
+    };
+    const Case cases[] = {
+        {"UTF-8 in capitals", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a v=\"\xC3\xA9\xE3\x81\x82\"/>",
+         L"a{v=\u00e9\u3042}"},
+        {"single quotes", "<?xml version='1.0' encoding='utf-8'?><a>\xE6\x97\xA5</a>", L"a(\"\u65e5\")"},
+        {"unknown name gives Shift-JIS", "<?xml version=\"1.0\" encoding=\"latin-1\"?><a>\x82\xA0</a>",
+         L"a(\"\u3042\")"},
+        {"no declaration", "<a>\x93\xFA\x96\x7B</a>", L"a(\"\u65e5\u672c\")"},
+        {"iso-2022-jp", "<?xml version=\"1.0\" encoding=\"iso-2022-jp\"?><a>\x1B$BF|K\\\x1B(Bx</a>",
+         L"a(\"\u65e5\u672cx\")"},
+        {"euc-jp", "<?xml version=\"1.0\" encoding=\"EUC-JP\"?><a>\xC6\xFC\xCB\xDC\x8E\xB1</a>",
+         L"a(\"\u65e5\u672c\uff71\")"},
+        {"UTF-8 byte-order mark becomes text", "\xEF\xBB\xBF<a/>", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        Doc doc;
+        EXPECT_EQ(0, doc.Read(c.input));
+        if (c.pwszTree) {
+            EXPECT_EQ(c.pwszTree, DumpContents(doc.root));
+            continue;
+        }
+        ASSERT_EQ(2, doc.root.GetContentCount());
+        EXPECT_TRUE(doc.root.GetContentAt(0)->IsText());
+        EXPECT_FALSE(doc.root.GetContentAt(0)->GetText().IsEmpty());
+        EXPECT_EQ(L"a", Str(doc.root.GetContentAt(1)->GetTag()));
+    }
+}
+
+TEST(ReadDescription, Utf16LittleEndianDropsAnOddByte) {
+    const std::wstring text = L"<a v=\"\u65e5\">x</a>";
+    std::string bytes;
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    bytes += '<';
+    Doc doc;
+    EXPECT_EQ(0, doc.Read(bytes, EDescription::modeXML, EDescription::encodingUTF16));
+    EXPECT_EQ(L"a{v=\u65e5}(\"x\")", DumpContents(doc.root));
+}
+
+TEST(ReadDescription, BrokenBytesNeverReadPastTheInput) {
+    const std::string cases[] = {
+        std::string(kDecl) + "<a>x</a>\xE3\x81",
+        std::string(kDecl) + "<a>\xE3</a>",
+        std::string(kDecl) + "<a>\xFF",
+        std::string(kDecl) + std::string("<a>\0</a>", 8),
+        std::string("<?xml version=\"1.0\" encoding=\"iso-2022-jp\"?><a>\x1B$BF"),
+        std::string("<?xml version=\"1.0\" encoding=\"euc-jp\"?><a>\xC6"),
+        std::string("<?xml version=\"1.0\" encoding=\"euc-jp\"?><a>\x8F\xA1"),
+        std::string("<?xml"),
+        std::string("<?xml encoding=\"utf-8\""),
+    };
+    for (const std::string& input : cases) {
+        SCOPED_TRACE(input);
+        Doc doc;
+        // Exact bytes in a block of their own, so that a read past it would
+        // touch memory that is not ours.
+        doc.Read(input);
+    }
+    Doc doc;
+    EXPECT_EQ(0, doc.Read(std::string(kDecl) + "<a>x</a>\xE3\x81"));
+    EXPECT_EQ(L"a", Str(doc.root.GetContentAt(0)->GetTag()));
+    Doc sjis;
+    EXPECT_EQ(0, sjis.Read(std::string("<a/>\0<b/>", 9)));
+    EXPECT_EQ(L"a", DumpContents(sjis.root)) << "Shift-JIS text ends at its first zero byte";
+}
+
+TEST(ReadDescription, UnknownEncodingNumberLeavesTheTree) {
+    Doc doc;
+    ASSERT_EQ(0, doc.Read("<keep/>"));
+    EStreamBuffer sb("<a/>", 4);
+    EXPECT_EQ(reinterpret_cast<ESLError>(kDescriptionBadEncoding), doc.root.ReadDescription(sb, 0, 5));
+    EXPECT_STREQ("不正な文字エンコーディングが指定されました。", kDescriptionBadEncoding);
+    EXPECT_EQ(L"keep", DumpContents(doc.root));
+    EXPECT_EQ(0u, sb.GetLength()) << "the bytes are consumed";
+}
+
+TEST(ReadDescription, ReplacesAttributesAndContentsButKeepsTheTag) {
+    Doc doc;
+    doc.root.SetTag(L"top");
+    doc.root.SetAttrString(L"old", EWideString(L"1"));
+    ASSERT_EQ(0, doc.Read("<a/>"));
+    EXPECT_EQ(L"top(a)", Dump(doc.root));
+}
+
+//--- writing
+
+TEST(WriteDescription, LinesIndentationAndEscapes) {
+    Doc doc;
+    ASSERT_EQ(0, doc.Read(""));
+    EDescription* r = doc.root.GetContentTag(L"r");
+    r->SetAttrString(L"b", EWideString(L"2"));
+    r->SetAttrString(L"a", EWideString(L"1 2<&\">"));
+    auto add = [](EDescription* parent, const wchar_t* tag, const wchar_t* text) {
+        EDescription* p = parent->CreateDescription();
+        p->SetTag(tag);
+        if (text)
+            p->SetText(text);
+        parent->AddContent(p);
+        return p;
+    };
+    add(r, L"", L"hi there");
+    add(add(r, L"one", nullptr), L"", L"x y");
+    EDescription* pComment = r->CreateDescription();
+    pComment->SetAsComment(L" c ");
+    r->AddContent(pComment);
+    add(r, L"", L"l1\nl2");
+    add(add(r, L"cr", nullptr), L"", L"\rx");
+    add(r, L"empty", nullptr);
+    const std::string expected = std::string(kDecl) +
+                                 "\r\n"
+                                 "<r a=\"1&#32;2&lt;&amp;&quot;&gt;\" b=\"2\">\r\n"
+                                 "\thi&#32;there\r\n"
+                                 "\t<one>x&#32;y</one>\r\n"
+                                 "\t<!-- c -->\r\n"
+                                 "\tl1&#10;\r\n"
+                                 "\tl2\r\n"
+                                 "\t<cr>\r\n"
+                                 "\t\t&#13;x\r\n"
+                                 "\t</cr>\r\n"
+                                 "\t<empty/>\r\n"
+                                 "</r>\r\n";
+    EXPECT_EQ(expected, Write(doc.root));
+    EXPECT_EQ(expected.substr(sizeof(kDecl) + 1), Write(doc.root, 0)) << "flags 0: no declaration";
+
+    Doc back;
+    EXPECT_EQ(0, back.Read(expected));
+    EXPECT_EQ(DumpContents(doc.root), DumpContents(back.root));
+}
+
+TEST(WriteDescription, LongAttributeLinesWrapAt80Minus7PerLevel) {
+    EDescription root;
+    EDescription* e = root.GetContentTag(L"e");
+    const std::wstring v70(70, L'v');
+    e->SetAttrString(L"a", EWideString(v70.c_str()));  // 2 + 70 + 1 + 4 = 77: stays
+    e->SetAttrString(L"b", EWideString(L"x"));         // 77 + 1 + 1 + 4 = 83: wraps
+    EDescription* f = e->GetContentTag(L"f");
+    const std::wstring v61(61, L'w');
+    f->SetAttrString(L"c", EWideString(v61.c_str()));  // 1 + 2 + 61 + 1 + 4 = 69 >= 73? no: stays
+    f->SetAttrString(L"d", EWideString(L"y"));         // 69 + 1 + 1 + 4 = 75 >= 73: wraps
+    const std::string expected = "<e a=\"" + std::string(70, 'v') +
+                                 "\"\r\n"
+                                 "  b=\"x\">\r\n"
+                                 "\t<f c=\"" +
+                                 std::string(61, 'w') +
+                                 "\"\r\n"
+                                 "\t  d=\"y\"/>\r\n"
+                                 "</e>\r\n";
+    EXPECT_EQ(expected, Write(root, 0));
+    EDescription back;
+    EXPECT_EQ(0, ReadInto(back, expected));
+    EXPECT_EQ(DumpContents(root), DumpContents(back));
+}
+
+TEST(WriteDescription, DialectEscapesAttributeValues) {
+    EDescription root;
+    EDescription* a = root.GetContentTag(L"a");
+    const std::wstring value =
+        L"a\nb\\c\"d\x01"
+        L"1' \t\r";
+    a->SetAttrString(L"v", EWideString(value.c_str()));
+    const std::string written = Write(root, EDescription::flagDescription);
+    EXPECT_EQ("<a v=\"a\\nb\\\\c\\x022d\\x0011\\x27 \\t\\r\"/>\r\n", written);
+    EDescription back;
+    EXPECT_EQ(0, ReadInto(back, written, EDescription::modeDescription));
+    EXPECT_EQ(L"a{v=" + value + L"}", DumpContents(back));
+}
+
+TEST(WriteDescription, DeclarationNamesTheEncoding) {
+    EDescription root;
+    root.GetContentTag(L"a");
+    const char* names[] = {"shift_jis", "utf-8", "iso-2022-jp", "euc-jp", ""};
+    for (int enc = 0; enc < 5; ++enc) {
+        SCOPED_TRACE(enc);
+        const std::string written = Write(root, EDescription::flagXMLDeclaration, enc);
+        const std::string decl = std::string("<?xml version=\"1.0\" encoding=\"") + names[enc] + "\"?>\r\n";
+        EXPECT_EQ(decl, written.substr(0, decl.size()));
+    }
+    EMemoryFile file;
+    file.Create(0);
+    EXPECT_EQ(reinterpret_cast<ESLError>(kDescriptionBadEncoding), root.WriteDescription(file, 0, 2, 9));
+    EXPECT_EQ(0u, file.GetLength());
+}
+
+TEST(WriteDescription, JapaneseEncodingsGiveTheirBytes) {
+    EDescription root;
+    root.GetContentTag(L"a")->AddContent(root.CreateDescription());
+    root.GetContentAt(0)->GetContentAt(0)->SetText(L"\u65e5\u672cx");
+    EXPECT_EQ("<a>\x93\xFA\x96\x7Bx</a>\r\n", Write(root, 0, EDescription::encodingShiftJIS));
+    EXPECT_EQ("<a>\x1B$BF|K\\\x1B(Bx</a>\r\n", Write(root, 0, EDescription::encodingISO2022JP));
+    EXPECT_EQ("<a>\xC6\xFC\xCB\xDCx</a>\r\n", Write(root, 0, EDescription::encodingEUCJP));
+    EXPECT_EQ("<a>\xE6\x97\xA5\xE6\x9C\xACx</a>\r\n", Write(root, 0, EDescription::encodingUTF8));
+}
+
+TEST(WriteDescription, EveryEncodingReadsBack) {
+    EDescription root;
+    EDescription* a = root.GetContentTag(L"a");
+    a->SetAttrString(L"v", EWideString(L"\u3042\uff71 &\"x"));
+    EDescription* t = a->CreateDescription();
+    t->SetText(L"\u65e5\u672c\u8a9e\n\uff71\uff72 <>");
+    a->AddContent(t);
+    a->GetContentTag(L"\u5b50");
+    for (int enc = 0; enc < 5; ++enc) {
+        SCOPED_TRACE(enc);
+        // UTF-16 content after an 8-bit declaration cannot be read whole: its
+        // round trip has no declaration.
+        const DWORD dwFlags = enc == EDescription::encodingUTF16 ? 0u : DWORD(EDescription::flagXMLDeclaration);
+        const std::string written = Write(root, dwFlags, enc);
+        EDescription back;
+        EXPECT_EQ(0, ReadInto(back, written, enc == 4 ? EDescription::modeXML : EDescription::modeAuto, enc));
+        EXPECT_EQ(DumpContents(root), DumpContents(back));
+    }
+}
+
+//--- round trip
+
+namespace {
+
+class RandomTree {
+public:
+    explicit RandomTree(unsigned seed) : m_rng(seed) {}
+
+    void Fill(EDescription& node, int nDepth) {
+        const int nChildren = Pick(nDepth > 3 ? 2 : 6);
+        bool bLastText = false;
+        for (int i = 0; i < nChildren; ++i) {
+            EDescription* p = node.CreateDescription();
+            const int kind = Pick(10);
+            if (kind < 3) {
+                p->SetText(Units(1 + Pick(12), true).c_str());
+                bLastText = true;
+            } else if (kind < 4) {
+                p->SetAsComment(CommentBody().c_str());
+                bLastText = false;
+            } else {
+                p->SetTag(Name().c_str());
+                for (int n = Pick(5); n > 0; --n) {
+                    const std::wstring value = Units(Pick(10), false);
+                    p->SetAttrString(Name().c_str(), EWideString(value.c_str(), static_cast<int>(value.size())));
+                    p->SetAttrString(L"z", ValueWithZero());
+                }
+                Fill(*p, nDepth + 1);
+                bLastText = false;
+            }
+            (void)bLastText;
+            node.AddContent(p);
+        }
+    }
+
+private:
+    int Pick(int n) { return static_cast<int>(m_rng() % static_cast<unsigned>(n)); }
+
+    std::wstring Name() {
+        static const wchar_t kFirst[] = L"abcXYZ_\u3042\u65e5";
+        static const wchar_t kMore[] = L"abcXYZ_09.-:\u3042";
+        std::wstring s(1, kFirst[Pick(static_cast<int>(wcslen(kFirst)))]);
+        for (int n = Pick(6); n > 0; --n)
+            s += kMore[Pick(static_cast<int>(wcslen(kMore)))];
+        return s;
+    }
+    // Every class of unit: controls and space, the specials, backslash and
+    // quotes, ASCII, Japanese, half-width kana, surrogates and the top.
+    wchar_t Unit(bool bText) {
+        switch (Pick(8)) {
+        case 0:
+            return static_cast<wchar_t>(Pick(0x21) + (bText ? 1 : 0));
+        case 1:
+            return L"<>&\"'\\;=/"[Pick(9)];
+        case 2:
+            return L'\n';
+        case 3:
+            return static_cast<wchar_t>(0x3040 + Pick(0x60));
+        case 4:
+            return static_cast<wchar_t>(0xD800 + Pick(0x800));
+        case 5:
+            return static_cast<wchar_t>(0xFF61 + Pick(0x9F));
+        default:
+            return static_cast<wchar_t>(0x21 + Pick(0x5E));
+        }
+    }
+    std::wstring Units(int n, bool bText) {
+        std::wstring s;
+        for (int i = 0; i < n; ++i)
+            s += Unit(bText);
+        return s;
+    }
+    EWideString ValueWithZero() {
+        const wchar_t units[] = {L'a', 0, L'b'};
+        return EWideString(units, 3).GetLength() == 3 ? EWideString(units, 3) : Zeroed();
+    }
+    EWideString Zeroed() {
+        EWideString s;
+        wchar_t* p = s.GetBuffer(3);
+        p[0] = L'a';
+        p[1] = 0;
+        p[2] = L'b';
+        s.SetLength(3);
+        return s;
+    }
+    std::wstring CommentBody() {
+        static const wchar_t kSafe[] = L" abc<&\"\u3042\t";
+        std::wstring s;
+        for (int n = Pick(8); n > 0; --n)
+            s += kSafe[Pick(static_cast<int>(wcslen(kSafe)))];
+        return s;
+    }
+
+    std::mt19937 m_rng;
+};
+
+// Adjacent texts come back as one.
+void MergeTexts(EDescription& node) {
+    for (int i = 0; i < node.GetContentCount(); ++i) {
+        EDescription* p = node.GetContentAt(i);
+        if (!p->IsText()) {
+            MergeTexts(*p);
+            continue;
+        }
+        while (i + 1 < node.GetContentCount() && node.GetContentAt(i + 1)->IsText()) {
+            const std::wstring joined = Str(p->GetText()) + Str(node.GetContentAt(i + 1)->GetText());
+            p->SetText(joined.c_str(), static_cast<int>(joined.size()));
+            node.RemoveContentAt(i + 1);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(DescriptionRoundTrip, RandomTreesReadBackTheSame) {
+    for (unsigned seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE(seed);
+        EDescription root;
+        RandomTree(seed).Fill(root, 0);
+        const std::string xml = Write(root);
+        const std::string dialect = Write(root, EDescription::flagDescription);
+        MergeTexts(root);
+        EDescription fromXml;
+        ASSERT_EQ(0, ReadInto(fromXml, xml));
+        EXPECT_EQ(DumpContents(root), DumpContents(fromXml));
+        EDescription fromDialect;
+        ASSERT_EQ(0, ReadInto(fromDialect, dialect, EDescription::modeDescription, EDescription::encodingUTF8));
+        EXPECT_EQ(DumpContents(root), DumpContents(fromDialect));
+        EXPECT_TRUE(Write(root) == Write(fromXml)) << "a second write gives the same bytes";
+    }
+}
+
+//--- hostile input
+
+TEST(ReadDescription, DeepNestingStopsWithAMarkupError) {
+    std::string deep;
+    deep.reserve(3000000);
+    for (int i = 0; i < 1000000; ++i)
+        deep += "<a>";
+    Doc doc;
+    EXPECT_EQ(1, doc.Read(deep));
+    ASSERT_EQ(1u, doc.reports.size());
+    EXPECT_EQ("M:要素の入れ子が深すぎます。", doc.reports[0]);
+    int nDepth = 0;
+    for (const EDescription* p = &doc.root; p->GetContentCount(); p = p->GetContentAt(0))
+        ++nDepth;
+    EXPECT_EQ(EDescription::kMaxNestingDepth + 1, nDepth);
+
+    std::string closed;
+    for (int i = 0; i < EDescription::kMaxNestingDepth; ++i)
+        closed += "<a>";
+    closed += "x";
+    for (int i = 0; i < EDescription::kMaxNestingDepth; ++i)
+        closed += "</a>";
+    Doc ok;
+    EXPECT_EQ(0, ok.Read(closed)) << "the limit itself is allowed";
+}
+
+// Each of these would take hours if some step were quadratic in the input.
+TEST(ReadDescription, LargeHostileInputsParseInLinearTime) {
+    {
+        const std::string amps(4000000, '&');
+        EDescription root;
+        ASSERT_EQ(0, ReadInto(root, std::string(kDecl) + "<a v=\"" + amps + "\"/>"));
+        EXPECT_EQ(4000000, root.GetContentAt(0)->GetAttrValue(L"v")->GetLength());
+        ASSERT_EQ(0, ReadInto(root, "<t>" + amps + "</t>"));
+        EXPECT_EQ(4000000, root.GetContentAt(0)->GetContentAt(0)->GetText().GetLength());
+    }
+    {
+        std::string s = "<a";
+        for (int i = 99999; i >= 0; --i)
+            s += " n" + std::to_string(1000000 + i) + "=\"" + std::to_string(i) + "\"";
+        s += "/>";
+        EDescription root;
+        ASSERT_EQ(0, ReadInto(root, s));
+        const EDescription* a = root.GetContentAt(0);
+        ASSERT_EQ(100000, a->GetAttrCount());
+        EXPECT_EQ(L"n1000000", Str(a->GetAttrAt(0)->name));
+        EXPECT_EQ(77, a->GetAttrInteger(L"n1000077", -1));
+    }
+    {
+        std::string s;
+        for (int i = 0; i < 300000; ++i)
+            s += "</x>&#q<!x>";
+        s += "<" + std::string(3000000, 'n') + "/>";
+        EDescription root;
+        EXPECT_EQ(1, ReadInto(root, s));
+        EXPECT_EQ(3000000, root.GetContentAt(root.GetContentCount() - 1)->GetTag().GetLength());
+    }
+}
