@@ -1,0 +1,384 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "qel_exception.h"
+#include "qel_serialization.h"
+
+namespace {
+
+using NameRow = std::pair<int, const wchar_t*>;
+
+const NameRow kKeyNames[] = {
+    {0x0D, L"RETURN"}, {0x1B, L"ESCAPE"}, {0x20, L"SPACE"},  {0x25, L"LEFT"}, {0x26, L"UP"},
+    {0x27, L"RIGHT"},  {0x28, L"DOWN"},   {0x2E, L"DELETE"}, {0x41, L"A"},    {0x42, L"B"},
+    {0x43, L"C"},      {0x4C, L"L"},      {0x53, L"S"},      {0x70, L"F1"},
+};
+const NameRow kActionNames[] = {
+    {0, L"None"}, {1, L"Exit"},         {2, L"Delete"},     {3, L"Next1"},        {4, L"Next"},           {5, L"Prev1"},
+    {6, L"Prev"}, {7, L"ToggleSpread"}, {8, L"ToggleBind"}, {9, L"SetWallPaper"}, {10, L"ChangeBkColor"},
+};
+
+using KeyMap = std::map<int, int>;
+
+const KeyMap kDefaultBindings = {{0x53, 7}, {0x4C, 8}, {0x42, 9}, {0x43, 10}, {0x27, 4}, {0x28, 3},
+                                 {0x25, 6}, {0x26, 5}, {0x2E, 2}, {0x0D, 1},  {0x1B, 1}, {0x20, 1}};
+
+struct Settings {
+    DWORD dwColor = 0xFF808080u;
+    bool bWriteLastSz = true;
+    KeyMap keys = kDefaultBindings;
+};
+
+// The viewer's own order of calls when it saves and loads.
+void SaveLikeTheViewer(const std::string& path, const Settings& s) {
+    try {
+        qel::CSerializationWriter ar(path.c_str(), "option");
+        ar.WriteInteger("bkColor.dwPixelCode", s.dwColor);
+        ar.WriteBool("m_bWriteLastSz", s.bWriteLastSz);
+        ar.BeginArray("m_keyAction");
+        for (const auto& binding : s.keys) {
+            ar.BeginObject("std::pair");
+            ar.WriteEnum("first", binding.first, kKeyNames);
+            ar.WriteEnum("second", binding.second, kActionNames);
+            ar.End();
+        }
+        ar.End();
+    } catch (...) {
+    }
+}
+
+Settings LoadLikeTheViewer(const std::string& path) {
+    Settings s;
+    DWORD dwColor = 0xFF808080u;
+    try {
+        qel::CSerializationReader ar(path.c_str(), "option");
+        ar.ReadInteger("bkColor.dwPixelCode", dwColor);
+        ar.ReadBool("m_bWriteLastSz", s.bWriteLastSz);
+        if (ar.BeginArray("m_keyAction") == 0) {
+            s.keys.clear();
+            const int nCount = ar.GetCount();
+            for (int i = 0; i < nCount; ++i) {
+                std::pair<int, int> binding(0, 0);
+                if (ar.BeginObject(i, "std::pair") == 0) {
+                    ar.ReadEnum("first", binding.first, kKeyNames);
+                    ar.ReadEnum("second", binding.second, kActionNames);
+                    ar.End();
+                }
+                s.keys.insert(binding);
+            }
+            ar.End();
+        }
+    } catch (...) {
+    }
+    s.dwColor = dwColor;
+    return s;
+}
+
+std::string Binding(const char* key, const char* action) {
+    return std::string("\t\t\t<element obj_name=\"std::pair\" type=\"object\">\r\n") +
+           "\t\t\t\t<_first type=\"string\" value=\"" + key + "\"/>\r\n" + "\t\t\t\t<_second type=\"string\" value=\"" +
+           action + "\"/>\r\n" + "\t\t\t</element>\r\n";
+}
+
+const char kDecl[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
+
+std::string DefaultFile() {
+    return std::string(kDecl) + "<serialization>\r\n" + "\t<option>\r\n" +
+           "\t\t<_bkColor.dwPixelCode type=\"integer\" value=\"0FF808080H\"/>\r\n" +
+           "\t\t<_m_bWriteLastSz type=\"string\" value=\"true\"/>\r\n" + "\t\t<_m_keyAction type=\"array\">\r\n" +
+           Binding("RETURN", "Exit") + Binding("ESCAPE", "Exit") + Binding("SPACE", "Exit") + Binding("LEFT", "Prev") +
+           Binding("UP", "Prev1") + Binding("RIGHT", "Next") + Binding("DOWN", "Next1") + Binding("DELETE", "Delete") +
+           Binding("B", "SetWallPaper") + Binding("C", "ChangeBkColor") + Binding("L", "ToggleBind") +
+           Binding("S", "ToggleSpread") + "\t\t</_m_keyAction>\r\n" + "\t</option>\r\n" + "</serialization>\r\n";
+}
+
+class Serialization : public testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        ASSERT_NE(0u, ::GetTempPathA(MAX_PATH, temp));
+        static int s_nCount = 0;
+        m_dir = std::string(temp) + "velk58_serialization_" + std::to_string(::GetCurrentProcessId()) + "_" +
+                std::to_string(++s_nCount);
+        ASSERT_TRUE(::CreateDirectoryA(m_dir.c_str(), nullptr));
+        m_path = m_dir + "\\velk58.xml";
+    }
+    void TearDown() override {
+        ::DeleteFileA(m_path.c_str());
+        ::RemoveDirectoryA(m_dir.c_str());
+    }
+    void Put(const std::string& bytes) {
+        std::ofstream out(m_path, std::ios::binary);
+        out << bytes;
+    }
+    std::string Get() {
+        std::ifstream in(m_path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    std::string m_dir;
+    std::string m_path;
+};
+
+std::string RaisedBy(const std::string& path) {
+    try {
+        qel::CSerializationReader ar(path.c_str(), "option");
+    } catch (const qel::CException& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST_F(Serialization, DefaultsGiveTheFileOfTheViewerAndASecondSaveTheSameBytes) {
+    SaveLikeTheViewer(m_path, Settings());
+    const std::string first = Get();
+    EXPECT_EQ(DefaultFile(), first);
+    SaveLikeTheViewer(m_path, Settings());
+    EXPECT_EQ(first, Get());
+}
+
+TEST_F(Serialization, ReadsBackWhatWasWritten) {
+    Settings s;
+    s.dwColor = 0x00123456u;
+    s.bWriteLastSz = false;
+    s.keys = {{0x41, 4}, {0x70, 1}, {0x0D, 0}};
+    SaveLikeTheViewer(m_path, s);
+    const Settings back = LoadLikeTheViewer(m_path);
+    EXPECT_EQ(s.dwColor, back.dwColor);
+    EXPECT_EQ(s.bWriteLastSz, back.bWriteLastSz);
+    EXPECT_EQ(s.keys, back.keys);
+
+    SaveLikeTheViewer(m_path, Settings());
+    const Settings defaults = LoadLikeTheViewer(m_path);
+    EXPECT_EQ(0xFF808080u, defaults.dwColor);
+    EXPECT_TRUE(defaults.bWriteLastSz);
+    EXPECT_EQ(kDefaultBindings, defaults.keys);
+}
+
+TEST_F(Serialization, EverythingNotWrittenSurvivesInDocumentOrder) {
+    const std::string before = std::string(kDecl) +
+                               "<!-- hand-written -->\r\n"
+                               "<serialization>\r\n"
+                               "\t<other>\r\n"
+                               "\t\t<_x type=\"integer\" value=\"5\"/>\r\n"
+                               "\t</other>\r\n"
+                               "\t<!-- keep me -->\r\n"
+                               "\t<option>\r\n"
+                               "\t\t<unknown a=\"1\">text</unknown>\r\n"
+                               "\t\t<_m_bWriteLastSz extra=\"kept\" type=\"string\" value=\"false\"/>\r\n"
+                               "\t\tloose&#32;text\r\n"
+                               "\t</option>\r\n"
+                               "</serialization>\r\n"
+                               "<trailer/>\r\n";
+    Put(before);
+    {
+        qel::CSerializationWriter ar(m_path.c_str(), "option");
+        ar.WriteBool("m_bWriteLastSz", true);
+        ar.WriteInteger("bkColor.dwPixelCode", -1);
+    }
+    const std::string after = std::string(kDecl) +
+                              "<!-- hand-written -->\r\n"
+                              "<serialization>\r\n"
+                              "\t<other>\r\n"
+                              "\t\t<_x type=\"integer\" value=\"5\"/>\r\n"
+                              "\t</other>\r\n"
+                              "\t<!-- keep me -->\r\n"
+                              "\t<option>\r\n"
+                              "\t\t<unknown a=\"1\">text</unknown>\r\n"
+                              "\t\t<_m_bWriteLastSz extra=\"kept\" type=\"string\" value=\"true\"/>\r\n"
+                              "\t\tloose&#32;text\r\n"
+                              "\t\t<_bkColor.dwPixelCode type=\"integer\" value=\"-1\"/>\r\n"
+                              "\t</option>\r\n"
+                              "</serialization>\r\n"
+                              "<trailer/>\r\n";
+    EXPECT_EQ(after, Get());
+}
+
+TEST_F(Serialization, OtherEncodingsAreReadAndRewrittenAsUtf8) {
+    // "ESCAPE" bound through a Shift-JIS file with a comment in Japanese.
+    Put("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<serialization><option>"
+        "<!--\x93\xfa\x96\x7b--><_m_bWriteLastSz type=\"string\" value=\"false\"/></option></serialization>");
+    EXPECT_FALSE(LoadLikeTheViewer(m_path).bWriteLastSz);
+    { qel::CSerializationWriter ar(m_path.c_str(), "option"); }
+    EXPECT_EQ(std::string(kDecl) +
+                  "<serialization>\r\n\t<option>\r\n\t\t<!--\xE6\x97\xA5\xE6\x9C\xAC-->\r\n"
+                  "\t\t<_m_bWriteLastSz type=\"string\" value=\"false\"/>\r\n\t</option>\r\n</serialization>\r\n",
+              Get());
+}
+
+TEST_F(Serialization, WrongTypesAreIgnoredOnReadingAndCorrectedOnWriting) {
+    Put(std::string(kDecl) +
+        "<serialization><option>"
+        "<_bkColor.dwPixelCode type=\"string\" value=\"5\"/>"
+        "<_m_bWriteLastSz type=\"integer\" value=\"false\"/>"
+        "<_m_keyAction type=\"object\"><element/></_m_keyAction>"
+        "</option></serialization>");
+    const Settings s = LoadLikeTheViewer(m_path);
+    EXPECT_EQ(0xFF808080u, s.dwColor);
+    EXPECT_TRUE(s.bWriteLastSz);
+    EXPECT_EQ(kDefaultBindings, s.keys);
+    SaveLikeTheViewer(m_path, Settings());
+    EXPECT_EQ(DefaultFile(), Get());
+}
+
+TEST_F(Serialization, OnlyTrueAndFalseChangeABoolean) {
+    struct Case {
+        const char* pszValue;
+        bool bFromTrue;
+        bool bFromFalse;
+    };
+    const Case cases[] = {
+        {"true", true, true},    {"false", false, false}, {"TRUE", true, false}, {"yes", true, false},
+        {"false ", true, false}, {"", true, false},       {"1", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszValue);
+        Put(std::string(kDecl) + "<serialization><option><_b type=\"string\" value=\"" + c.pszValue +
+            "\"/><_none type=\"string\"/></option></serialization>");
+        qel::CSerializationReader ar(m_path.c_str(), "option");
+        bool b = true;
+        ar.ReadBool("b", b);
+        EXPECT_EQ(c.bFromTrue, b);
+        b = false;
+        ar.ReadBool("B", b);  // names are found without regard to case
+        EXPECT_EQ(c.bFromFalse, b);
+        b = true;
+        ar.ReadBool("none", b);
+        EXPECT_TRUE(b) << "no value attribute reads as the empty string";
+    }
+}
+
+TEST_F(Serialization, ArrayItemsThatAreNotPairsAreSkipped) {
+    Put(std::string(kDecl) +
+        "<serialization><option><_m_keyAction type=\"array\">"
+        "<element obj_name=\"std::pair\" type=\"object\"><_first type=\"string\" value=\"RIGHT\"/>"
+        "<_second type=\"string\" value=\"Next\"/></element>"
+        "<element obj_name=\"std::map\" type=\"object\"><_first type=\"string\" value=\"LEFT\"/></element>"
+        "<element obj_name=\"std::pair\" type=\"string\"/>"
+        "junk"
+        "<!-- note -->"
+        "<element obj_name=\"std::pair\" type=\"object\"><_first type=\"string\" value=\"UP\"/>"
+        "<_second type=\"string\" value=\"Prev1\"/></element>"
+        "<element obj_name=\"STD::PAIR\" type=\"object\"/>"
+        "<element obj_name=\"std::pair\" type=\"object\"><_first type=\"string\" value=\"NOPE\"/>"
+        "<_second type=\"integer\" value=\"4\"/></element>"
+        "</_m_keyAction></option></serialization>");
+    {
+        qel::CSerializationReader ar(m_path.c_str(), "option");
+        ASSERT_EQ(0, ar.BeginArray("m_keyAction"));
+        ASSERT_EQ(8, ar.GetCount()) << "text and comment nodes count too";
+        const int expected[] = {0, 1, 1, 1, 1, 0, 1, 0};
+        for (int i = 0; i < 8; ++i) {
+            SCOPED_TRACE(i);
+            const int nResult = ar.BeginObject(i, "std::pair");
+            EXPECT_EQ(expected[i], nResult);
+            if (nResult == 0)
+                ar.End();
+        }
+        EXPECT_EQ(1, ar.BeginObject(8, "std::pair"));
+        ar.End();
+        EXPECT_EQ(1, ar.BeginArray("m_missing"));
+    }
+    const KeyMap expected = {{0x27, 4}, {0x26, 5}, {0, 0}};
+    EXPECT_EQ(expected, LoadLikeTheViewer(m_path).keys);
+}
+
+TEST_F(Serialization, ReaderFailuresNameTheirCheck) {
+    EXPECT_EQ("qel_serialization(280)\nfile.Open(pszFilePath, ESLFileObject::modeRead | ESLFileObject::shareRead)",
+              RaisedBy(m_path));
+    Put("<serialization><option></oops></option></serialization>");
+    EXPECT_EQ("qel_serialization(283)\nm_desc.ReadDescription(sb)", RaisedBy(m_path));
+    const Settings s = LoadLikeTheViewer(m_path);
+    EXPECT_EQ(kDefaultBindings, s.keys);
+    Put(std::string(kDecl) + "<serialization><elsewhere/></serialization>");
+    EXPECT_EQ("", RaisedBy(m_path)) << "a missing section is an empty one";
+}
+
+TEST_F(Serialization, WriterStartsEmptyOrKeepsWhatWasParsed) {
+    {
+        qel::CSerializationWriter ar(m_path.c_str(), "option");
+        ar.WriteString("name", EWideString(L"a \u65e5\"<"));
+    }
+    const std::string fresh = std::string(kDecl) +
+                              "<serialization>\r\n\t<option>\r\n"
+                              "\t\t<_name type=\"string\" value=\"a&#32;\xE6\x97\xA5&quot;&lt;\"/>\r\n"
+                              "\t</option>\r\n</serialization>\r\n";
+    EXPECT_EQ(fresh, Get());
+    qel::CSerializationReader reader(m_path.c_str(), "option");
+    EWideString name(L"old");
+    reader.ReadString("name", name);
+    EXPECT_EQ(std::wstring(L"a \u65e5\"<"), std::wstring(name.CharPtr()));
+
+    // The stray closing tag fails its element, which ends the parse there.
+    Put("<serialization><option><_keep type=\"integer\" value=\"1\"/><_bad></wrong><_x/></_bad><_lost/>");
+    { qel::CSerializationWriter ar(m_path.c_str(), "option"); }
+    EXPECT_EQ(std::string(kDecl) +
+                  "<serialization>\r\n\t<option>\r\n"
+                  "\t\t<_keep type=\"integer\" value=\"1\"/>\r\n"
+                  "\t\t<_bad>\r\n\t\t\t<_x/>\r\n\t\t</_bad>\r\n"
+                  "\t</option>\r\n</serialization>\r\n",
+              Get());
+}
+
+TEST_F(Serialization, CommentsGoJustBeforeTheirValueOnce) {
+    for (int round = 0; round < 2; ++round) {
+        qel::CSerializationWriter ar(m_path.c_str(), "option");
+        ar.WriteInteger("n", 32769, L" the count ");
+        ar.BeginArray("list", L" items ");
+        ar.End();
+    }
+    EXPECT_EQ(std::string(kDecl) +
+                  "<serialization>\r\n\t<option>\r\n"
+                  "\t\t<!-- the count -->\r\n"
+                  "\t\t<_n type=\"integer\" value=\"00008001H\"/>\r\n"
+                  "\t\t<!-- items -->\r\n"
+                  "\t\t<_list type=\"array\"/>\r\n"
+                  "\t</option>\r\n</serialization>\r\n",
+              Get());
+}
+
+TEST_F(Serialization, AnUnwritablePathIsSilent) {
+    const std::string missing = m_dir + "\\no such folder\\velk58.xml";
+    EXPECT_NO_THROW({
+        qel::CSerializationWriter ar(missing.c_str(), "option");
+        ar.WriteBool("m_bWriteLastSz", false);
+    });
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(missing.c_str()));
+}
+
+TEST_F(Serialization, LookupsIgnoreAsciiCaseAndStackMisuseIsHarmless) {
+    Put(std::string(kDecl) +
+        "<SERIALIZATION><Option><_BKCOLOR.DWPIXELCODE type=\"integer\" value=\"12h\"/></Option></SERIALIZATION>");
+    {
+        qel::CSerializationReader ar(m_path.c_str(), "option");
+        int n = 0;
+        ar.ReadInteger("bkColor.dwPixelCode", n);
+        EXPECT_EQ(0x12, n);
+        ar.End();
+        ar.End();  // below the section: nothing is current any more
+        n = 7;
+        ar.ReadInteger("bkColor.dwPixelCode", n);
+        EXPECT_EQ(7, n);
+        EXPECT_EQ(0, ar.GetCount());
+        EXPECT_EQ(1, ar.BeginObject(0, "std::pair"));
+    }
+    {
+        qel::CSerializationWriter ar(m_path.c_str(), "option");
+        ar.WriteInteger("bkColor.dwPixelCode", 0x34);
+    }
+    EXPECT_EQ(std::string(kDecl) +
+                  "<SERIALIZATION>\r\n\t<Option>\r\n"
+                  "\t\t<_BKCOLOR.DWPIXELCODE type=\"integer\" value=\"52\"/>\r\n"
+                  "\t</Option>\r\n</SERIALIZATION>\r\n",
+              Get());
+}
