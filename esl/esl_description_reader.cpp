@@ -400,7 +400,18 @@ bool Parser::ApplyAttrs(EDescription& node) noexcept {
         }
         return a.nName < b.nName;
     };
-    std::stable_sort(m_attrs.begin(), m_attrs.end(), less);
+    if (m_attrs.Size() <= 16) {
+        // The usual few: an insertion sort, stable and without a buffer.
+        for (std::size_t i = 1; i < m_attrs.Size(); ++i) {
+            const PendingAttr a = m_attrs[i];
+            std::size_t j = i;
+            for (; j > 0 && less(a, m_attrs[j - 1]); --j)
+                m_attrs[j] = m_attrs[j - 1];
+            m_attrs[j] = a;
+        }
+    } else {
+        std::stable_sort(m_attrs.begin(), m_attrs.end(), less);
+    }
     EGenArray<EDescription::Attribute> attributes;
     bool bOk = attributes.Reserve(m_attrs.Size());
     for (std::size_t i = 0; bOk && i < m_attrs.Size(); ++i) {
