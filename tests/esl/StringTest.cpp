@@ -97,6 +97,8 @@ TEST(StringGrowth, CopyMoveAndBufferFilling) {
     EXPECT_EQ(0, a.GetLength());
     b = c + L"!";
     EXPECT_EQ(L"text!", Wide(b));
+    EXPECT_EQ(L"text?", Wide(c + L'?')) << "a unit is appended, not used as a pointer offset";
+    EXPECT_EQ(L"<text>", Wide(L"<" + c + L">"));
 
     EString filled;
     char* p = filled.GetBuffer(8);
@@ -336,6 +338,10 @@ TEST(StringFind, PositionsAndOutOfRangeStarts) {
 TEST(StringFind, NeverMatchesOnATrailByte) {
     const EString s("表\\x");  // 0x95 0x5C 0x5C 'x'
     EXPECT_EQ(2, s.Find("\\"));
+    EXPECT_EQ(2, s.ReverseFind('\\'));
+    EXPECT_EQ(-1, EString("ソ表").ReverseFind('\\'));
+    EXPECT_EQ(3, EWideString(L"a/b/c").ReverseFind(L'/'));
+    EXPECT_EQ(-1, EWideString(L"abc").ReverseFind(L'\0'));
     EXPECT_EQ(-1, EString("ソ").Find('\\'));
     EXPECT_EQ(0, EString("ソ").Find("ソ"));
 }
