@@ -39,7 +39,7 @@ DWORD DetectProcessor() {
             features |= ESL_PROCESSOR_SSE;
     }
 #if defined(__x86_64__)
-    // Part of the architecture: every x86_64 processor has both.
+    // The x86_64 architecture includes both.
     features |= ESL_PROCESSOR_MMX | ESL_PROCESSOR_SSE;
 #endif
     return features;
@@ -65,10 +65,12 @@ DWORD EnabledFeatures() {
 }
 
 // Rounding control (MXCSR bits 13-14) to round-to-nearest, for this thread.
+// Set whenever the processor has SSE, whether or not the raster layer's SSE
+// paths are switched on: compiled floating-point code uses it as well.
 // Written with the instructions themselves so that the 32-bit build needs no
 // SSE code generation elsewhere.
 void SetSseRounding() {
-    if (!(EnabledFeatures() & ESL_PROCESSOR_SSE))
+    if (!(ProcessorFeatures() & ESL_PROCESSOR_SSE))
         return;
     unsigned int csr = 0;
     __asm__ __volatile__("stmxcsr %0" : "=m"(csr));
@@ -112,7 +114,7 @@ ESLError glsInitializeLibrary() {
         return eslErrorGeneral;
     if (gLibraryUses.fetch_add(1) != 0)
         return eslErrorSuccess;
-    ProcessorFeatures();
+    EnabledFeatures();
     SetSseRounding();
     ESLError result = eslErrorSuccess;
     if (!eslGetGlobalHeap() || !glsGetImageGlobalHeap())

@@ -131,6 +131,9 @@ TEST(LibraryTask, ReplacingTheObjectDestroysTheOldOne) {
 }
 
 TEST(LibraryTask, FirstUseOnAThreadRoundsToNearest) {
+    // Compiled floating-point code depends on it even with the raster
+    // layer's SSE paths switched off.
+    glsDisableProcessorType(ESL_PROCESSOR_SSE);
     OnNewThread([] {
         LPTOP_LEVEL_EXCEPTION_FILTER original = CurrentFilter();
         SetRoundingTowardZero();
@@ -144,6 +147,7 @@ TEST(LibraryTask, FirstUseOnAThreadRoundsToNearest) {
         glsCloseTask();
         ::SetUnhandledExceptionFilter(original);
     });
+    glsEnableProcessorType(ESL_PROCESSOR_SSE);
 }
 
 TEST(LibraryProcessor, DetectedFeaturesCanBeSwitched) {
