@@ -33,8 +33,8 @@ median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 3p)
 awk -v ns="$median" 'BEGIN { printf "bench sha256sum_mb_per_s %.1f\n", 256 / (ns / 1e9) }'
 
 # Both must have hashed the same bytes.
-ours=${VELK58_BENCH_DIR:-}/sha256_bench.digest
-if [ -f "$ours" ] && [ "$(tr 'A-F' 'a-f' <"$ours")" != "$digest" ]; then
+ours=${VELK58_BENCH_DIR:+$VELK58_BENCH_DIR/sha256_bench.digest}
+if [ -n "$ours" ] && [ -f "$ours" ] && [ "$(tr -d '\r\n' <"$ours" | tr 'A-F' 'a-f')" != "$digest" ]; then
     echo "sha256sum.sh: digest $digest differs from sha256_bench's $(cat "$ours")" >&2
     exit 1
 fi

@@ -62,42 +62,53 @@ inline void StoreBigEndian(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v);
 }
 
+// One round. The callers rotate the roles of the eight working variables
+// instead of moving their values; kw is the round constant plus the word.
+inline void Round(uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f, uint32_t g, uint32_t& h,
+                  uint32_t kw) {
+    uint32_t t1 = h + BigSigma1(e) + Ch(e, f, g) + kw;
+    d += t1;
+    h = t1 + BigSigma0(a) + Maj(a, b, c);
+}
+
+// The schedule word of round t in a ring of 16: the block's own words for
+// the first 16 rounds, then W(t) = σ1(W(t-2)) + W(t-7) + σ0(W(t-15)) + W(t-16)
+// in place of W(t-16).
+template <bool kExpand>
+inline uint32_t Word(uint32_t w[16], int t) {
+    if (!kExpand)
+        return w[t];
+    return w[t & 15] += SmallSigma1(w[(t + 14) & 15]) + w[(t + 9) & 15] + SmallSigma0(w[(t + 1) & 15]);
+}
+
+template <bool kExpand>
+inline void EightRounds(uint32_t v[8], uint32_t w[16], int t) {
+    uint32_t &a = v[0], &b = v[1], &c = v[2], &d = v[3], &e = v[4], &f = v[5], &g = v[6], &h = v[7];
+    Round(a, b, c, d, e, f, g, h, kRoundConstants[t + 0] + Word<kExpand>(w, t + 0));
+    Round(h, a, b, c, d, e, f, g, kRoundConstants[t + 1] + Word<kExpand>(w, t + 1));
+    Round(g, h, a, b, c, d, e, f, kRoundConstants[t + 2] + Word<kExpand>(w, t + 2));
+    Round(f, g, h, a, b, c, d, e, kRoundConstants[t + 3] + Word<kExpand>(w, t + 3));
+    Round(e, f, g, h, a, b, c, d, kRoundConstants[t + 4] + Word<kExpand>(w, t + 4));
+    Round(d, e, f, g, h, a, b, c, kRoundConstants[t + 5] + Word<kExpand>(w, t + 5));
+    Round(c, d, e, f, g, h, a, b, kRoundConstants[t + 6] + Word<kExpand>(w, t + 6));
+    Round(b, c, d, e, f, g, h, a, kRoundConstants[t + 7] + Word<kExpand>(w, t + 7));
+}
+
 // The FIPS 180-4 compression of count consecutive 64-byte blocks into hash.
-// The schedule lives in a ring of 16 words, which keeps it in registers.
 void Compress(uint32_t hash[8], const uint8_t* pBlocks, size_t count) {
     for (; count > 0; --count, pBlocks += CSHA256::kBlockSize) {
         uint32_t w[16];
         for (int i = 0; i < 16; ++i)
             w[i] = LoadBigEndian(pBlocks + 4 * i);
-        uint32_t a = hash[0], b = hash[1], c = hash[2], d = hash[3];
-        uint32_t e = hash[4], f = hash[5], g = hash[6], h = hash[7];
-        for (int t = 0; t < 64; ++t) {
-            uint32_t wt;
-            if (t < 16) {
-                wt = w[t];
-            } else {
-                wt = SmallSigma1(w[(t - 2) & 15]) + w[(t - 7) & 15] + SmallSigma0(w[(t - 15) & 15]) + w[t & 15];
-                w[t & 15] = wt;
-            }
-            uint32_t t1 = h + BigSigma1(e) + Ch(e, f, g) + kRoundConstants[t] + wt;
-            uint32_t t2 = BigSigma0(a) + Maj(a, b, c);
-            h = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
-        }
-        hash[0] += a;
-        hash[1] += b;
-        hash[2] += c;
-        hash[3] += d;
-        hash[4] += e;
-        hash[5] += f;
-        hash[6] += g;
-        hash[7] += h;
+        uint32_t v[8];
+        for (int i = 0; i < 8; ++i)
+            v[i] = hash[i];
+        EightRounds<false>(v, w, 0);
+        EightRounds<false>(v, w, 8);
+        for (int t = 16; t < 64; t += 8)
+            EightRounds<true>(v, w, t);
+        for (int i = 0; i < 8; ++i)
+            hash[i] += v[i];
     }
 }
 

@@ -28,7 +28,7 @@ protected:
     ~IHashAlgorithm() = default;
 };
 
-class CSHA256 : public IHashAlgorithm, boost::noncopyable {
+class CSHA256 final : public IHashAlgorithm, boost::noncopyable {
 public:
     enum : size_t { kDigestSize = 32, kBlockSize = 64 };
 

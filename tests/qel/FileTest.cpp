@@ -226,9 +226,24 @@ TEST_F(FileTest, RemoveFileWithoutTheRecycleBinDeletes) {
     qel::RemoveFile(In(L"never-was.jpg").c_str(), true);
 }
 
-// Wine's shell moves a recycled file to the desktop's trash of the Unix
-// user (the freedesktop.org layout under $XDG_DATA_HOME, by default
+// Wine's shell moves a recycled file to the desktop trash of the Unix user
+// (the freedesktop.org layout in $XDG_DATA_HOME/Trash, by default
 // ~/.local/share/Trash). The test finds it there and removes it again.
+static std::wstring WineTrashFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"XDG_DATA_HOME", buffer, MAX_PATH) > 0 && buffer[0] == L'/') {
+        std::wstring unixPath = buffer;
+        std::replace(unixPath.begin(), unixPath.end(), L'/', L'\\');
+        return L"Z:" + unixPath + L"\\Trash";
+    }
+    if (::GetEnvironmentVariableW(L"WINEHOMEDIR", buffer, MAX_PATH) == 0)
+        return std::wstring();
+    std::wstring home = buffer;
+    if (home.compare(0, 4, L"\\??\\") == 0)
+        home.erase(0, 4);
+    return home + L"\\.local\\share\\Trash";
+}
+
 TEST_F(FileTest, RemoveFileToTheRecycleBinTakesTheFileOutOfItsFolder) {
     std::wstring name = L"velk58-recycled-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                         std::to_wstring(::GetTickCount()) + L".jpg";
@@ -237,13 +252,9 @@ TEST_F(FileTest, RemoveFileToTheRecycleBinTakesTheFileOutOfItsFolder) {
     EXPECT_FALSE(Exists(In(name.c_str()))) << "the file left its folder";
     EXPECT_TRUE(Listing().empty());
 
-    wchar_t home[MAX_PATH] = {};
-    if (::GetEnvironmentVariableW(L"WINEHOMEDIR", home, MAX_PATH) == 0)
-        GTEST_SKIP() << "not Wine: the recycle bin cannot be looked into";
-    std::wstring trash = home;
-    if (trash.compare(0, 4, L"\\??\\") == 0)
-        trash.erase(0, 4);
-    trash += L"\\.local\\share\\Trash";
+    std::wstring trash = WineTrashFolder();
+    if (trash.empty() || !Exists(trash + L"\\files"))
+        GTEST_SKIP() << "no desktop trash to look into";
     std::wstring trashed = trash + L"\\files\\" + name;
     EXPECT_EQ(Pattern(100), ReadBytes(trashed)) << "the file sits in the trash with its contents";
     ::DeleteFileW(trashed.c_str());
