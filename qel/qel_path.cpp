@@ -36,6 +36,12 @@ SplitParts SplitPath(const wchar_t* text) {
     return parts;
 }
 
+// The component of an index past the end.
+const CWString& EmptyText() {
+    static const CWString kEmpty;
+    return kEmpty;
+}
+
 }  // namespace
 
 struct CPath::Inner {
@@ -44,14 +50,6 @@ struct CPath::Inner {
     CWString _text;
     std::vector<CWString> _components;
 };
-
-namespace {
-// What a moved-from path reads as.
-const CWString& EmptyText() {
-    static const CWString kEmpty;
-    return kEmpty;
-}
-}  // namespace
 
 CPath::CPath(wchar_t separator) : m_pInner(std::make_unique<Inner>()) {
     m_pInner->_pOwner = this;
@@ -141,7 +139,11 @@ void CPath::Normalise(const wchar_t* text) {
             break;
         size_t cut = rest.find_last_of(L"\\/");
         if (cut == std::wstring::npos) {
-            // 'C:name': what is left before the name is the drive.
+            // 'C:name': what is left before the name is the drive. (An empty
+            // component here would make no progress; the splitter never
+            // gives one, but the walk must end regardless.)
+            if (component.empty())
+                break;
             rest.resize(rest.size() - component.size());
             continue;
         }

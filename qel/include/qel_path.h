@@ -13,10 +13,16 @@ namespace qel {
 
 class CPath {
 public:
+    // The empty path.
     explicit CPath(wchar_t separator = L'\\');
+    // Backslash and slash both separate; '.' goes, '..' removes the component
+    // before it. A text that starts with a single separator, or climbs above
+    // its first component, gives the empty path; '\\server' keeps its
+    // prefix; a doubled separator leaves an empty component.
     CPath(const wchar_t* text, wchar_t separator = L'\\');
     // 8-bit text in the ANSI code page.
     CPath(const char* text, wchar_t separator = L'\\');
+    // Copies keep the components as they are; a moved-from path is empty.
     CPath(const CPath& other);
     CPath(CPath&& other) noexcept;
     ~CPath();
