@@ -102,6 +102,8 @@ ULONGLONG ArchiveFileSize(const wchar_t* path) {
     CPath arcPath, filePath;
     if (!arcMgr.SeparateArcPath(path, arcPath, filePath))
         return 0;
+    // With the manager: GetArchive (arcPath), 0 when null, otherwise the
+    // archive's GetFileSize (filePath).
     return 0;
 }
 
@@ -109,6 +111,9 @@ void ReadFromArchive(const wchar_t* pwszFilePath, void* buffer, size_t bufferSiz
     CNoArchiveManager arcMgr;
     CPath arcPath, filePath;
     QEL_FAIL_IF_AT(kSource, 245, !arcMgr.SeparateArcPath(pwszFilePath, arcPath, filePath));
+    // With the manager: pArc = GetArchive (arcPath), line 249 when null;
+    // throw -1 when bufferSize is below its GetFileSize (filePath), before
+    // anything is copied; then Extract (filePath, buffer, size).
     (void)buffer;
     (void)bufferSize;
 }
