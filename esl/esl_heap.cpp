@@ -32,7 +32,6 @@ constexpr DWORD kMinRemainder = 16;
 constexpr DWORD kSegmentOverhead = static_cast<DWORD>(kSegmentHeaderSize) + kHdr + kMinRemainder + kHdr;
 constexpr DWORD kOwnSegmentExtra = std::max<DWORD>(128, kSegmentOverhead);
 constexpr DWORD kNewSegmentExtra = std::max<DWORD>(168, kSegmentOverhead);
-constexpr DWORD kSpinCount = 4000;
 
 static_assert(kExactBins == 32, "BinOf starts the power-of-two lists at 2^5 granules");
 static_assert(kSegmentHeaderSize % 16 == 0, "blocks must start 16-byte aligned");
@@ -553,8 +552,18 @@ void* ReallocateLocked(SegmentHeader* heap, void* p, DWORD size, DWORD flags) {
 
 void* AllocateIn(SegmentHeader* heap, DWORD size, DWORD flags) {
     flags = EffectiveFlags(heap, flags);
-    HeapGuard guard(heap, flags);
-    return AllocateLocked(heap, size, flags);
+    void* p;
+    DWORD length = 0;
+    {
+        HeapGuard guard(heap, flags);
+        p = AllocateLocked(heap, size, flags & ~DWORD{ESL_HEAP_ZERO_INIT});
+        if (p)
+            length = SizeOf(static_cast<BlockHeader*>(p) - 1);
+    }
+    // The block is the caller's now: filling it need not hold others out.
+    if (p && (flags & ESL_HEAP_ZERO_INIT))
+        std::memset(p, 0, length);
+    return p;
 }
 
 void FreeIn(SegmentHeader* heap, void* p) {
@@ -843,7 +852,7 @@ HESLHEAP eslHeapCreate(DWORD dwInitSize, DWORD dwGrowSize, DWORD dwFlags, HESLHE
     heap->pParent = parent;
     heap->nRefCount = 1;
     if (!(flags & ESL_HEAP_NO_SERIALIZE))
-        ::InitializeCriticalSectionAndSpinCount(&heap->cs, kSpinCount);
+        ::InitializeCriticalSection(&heap->cs);  // spinning measured slower: the lock is held briefly
     if (parent)
         ::InterlockedIncrement(&parent->nRefCount);
     return reinterpret_cast<HESLHEAP>(heap);
