@@ -97,8 +97,10 @@ private:
     bool FlushPending(EDescription& node) noexcept;
     void ReadEntity(EDescription& node) noexcept;
     void ReadComment(EDescription& node) noexcept;
-    // 0 to go on at this level, otherwise the result to return at once.
+    // 0 to go on at this level, -1 when this level closed without error,
+    // otherwise the result to return at once.
     int ReadClosingTag(EDescription& node, int& nError) noexcept;
+    // 0 to go on at this level, otherwise the result to return at once.
     int ReadElement(EDescription& node, int nDepth, int& nError) noexcept;
     bool ReadAttrValue(std::size_t& nStart, std::size_t& nLength) noexcept;
     void DecodeXmlValue(const wchar_t* p, const wchar_t* pEnd) noexcept;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -211,13 +212,13 @@ TEST(EDescriptionObject, AnswersItsClassName) {
 
 // Guards against a recursive destructor overflowing the stack.
 TEST(EDescriptionContents, AMillionLevelChainIsDestroyedWithoutRecursion) {
-    auto* pRoot = new EDescription;
-    EDescription* p = pRoot;
+    auto pRoot = std::make_unique<EDescription>();
+    EDescription* p = pRoot.get();
     for (int i = 0; i < 1000000; ++i) {
         EDescription* pChild = new EDescription;
         pChild->SetTag(L"a");
         ASSERT_EQ(0, p->AddContent(pChild));
         p = pChild;
     }
-    delete pRoot;
+    pRoot.reset();
 }
