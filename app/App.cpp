@@ -155,22 +155,24 @@ LRESULT App::OnKeyDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return RunAction(found->second, hwnd, msg, wParam, lParam);
 }
 
-LRESULT App::OnLButtonDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    m_bLButtonDown = true;
-    if (m_bRButtonDown) {
+namespace {
+// The second button pressed while the first is held closes the viewer.
+LRESULT ButtonDown(bool& bThisDown, bool bOtherDown, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    bThisDown = true;
+    if (bOtherDown) {
         ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
         return 0;
     }
     return ::DefWindowProcA(hwnd, msg, wParam, lParam);
 }
+}  // namespace
+
+LRESULT App::OnLButtonDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return ButtonDown(m_bLButtonDown, m_bRButtonDown, hwnd, msg, wParam, lParam);
+}
 
 LRESULT App::OnRButtonDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    m_bRButtonDown = true;
-    if (m_bLButtonDown) {
-        ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
-        return 0;
-    }
-    return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+    return ButtonDown(m_bRButtonDown, m_bLButtonDown, hwnd, msg, wParam, lParam);
 }
 
 LRESULT App::OnLButtonUp(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
