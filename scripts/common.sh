@@ -50,6 +50,10 @@ velk58_start_wine() {
     # It must not hold the caller's output open.
     "$VELK58_WINESERVER" -p >/dev/null 2>&1 </dev/null &
     sleep 0.2
+    # The first process starts Wine's services, which then live as long as the
+    # server. Started from here they hold no test's output pipe open (a test
+    # runner would wait on that pipe until its time-out).
+    "$VELK58_WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 velk58_stop_wine() {
