@@ -363,6 +363,17 @@ int EGenString<T>::Find(T ch, int nStart) const noexcept {
 }
 
 template <class T>
+int EGenString<T>::ReverseFind(T ch) const noexcept {
+    int nLast = -1;
+    for (int i = 0; i < m_nLength;) {
+        if (m_pBuffer[i] == ch && ch)
+            nLast = i;
+        i += IsLeadUnit(m_pBuffer[i]) && i + 1 < m_nLength ? 2 : 1;
+    }
+    return nLast;
+}
+
+template <class T>
 EGenString<T> EGenString<T>::Middle(int nStart, int nCount) const noexcept {
     if (nStart < 0)
         nStart = 0;

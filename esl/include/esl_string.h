@@ -113,6 +113,9 @@ public:
     // an occurrence never starts on the trail byte of a double-byte character.
     int Find(const T* pszText, int nStart = 0) const noexcept;
     int Find(T ch, int nStart = 0) const noexcept;
+    // Position of the last occurrence of ch, or -1 (in EString never a
+    // trail byte).
+    int ReverseFind(T ch) const noexcept;
 
     // Substrings; counts and positions out of range are clipped, a negative
     // count means the rest.
@@ -154,6 +157,12 @@ public:
     friend EGenString operator+(const EGenString& a, const T* b) noexcept {
         EGenString r(a);
         r.Append(b);
+        return r;
+    }
+    // Without this, string + unit would compile as pointer arithmetic.
+    friend EGenString operator+(const EGenString& a, T ch) noexcept {
+        EGenString r(a);
+        r.Append(ch);
         return r;
     }
     friend EGenString operator+(const T* a, const EGenString& b) noexcept {

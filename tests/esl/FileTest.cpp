@@ -488,25 +488,27 @@ TEST(MemoryFile, CreateReleasesTheBlockHeldBefore) {
     EXPECT_EQ(0u, file.Write("a", 1));
 }
 
+struct WriterJob {
+    EMemoryFile* file;
+    char tag;
+};
+
+DWORD WINAPI WriteTwentyThousand(void* p) {
+    WriterJob* job = static_cast<WriterJob*>(p);
+    for (int i = 0; i < 20000; ++i)
+        job->file->Write(&job->tag, 1);
+    return 0;
+}
+
 TEST(MemoryFile, SharedBetweenThreadsNoWriteIsLost) {
     // Each write may move the block; without the object's lock the other
     // thread would write into the old one.
     EMemoryFile file;
     ASSERT_EQ(0, file.Create(0));
-    struct Job {
-        EMemoryFile* file;
-        char tag;
-    };
-    auto writer = [](void* p) -> DWORD {
-        Job* job = static_cast<Job*>(p);
-        for (int i = 0; i < 20000; ++i)
-            job->file->Write(&job->tag, 1);
-        return 0;
-    };
-    Job jobs[2] = {{&file, 'a'}, {&file, 'b'}};
+    WriterJob jobs[2] = {{&file, 'a'}, {&file, 'b'}};
     HANDLE threads[2];
     for (int i = 0; i < 2; ++i)
-        threads[i] = ::CreateThread(nullptr, 0, writer, &jobs[i], 0, nullptr);
+        threads[i] = ::CreateThread(nullptr, 0, WriteTwentyThousand, &jobs[i], 0, nullptr);
     ::WaitForMultipleObjects(2, threads, TRUE, INFINITE);
     for (HANDLE h : threads)
         ::CloseHandle(h);

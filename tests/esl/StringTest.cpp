@@ -97,6 +97,8 @@ TEST(StringGrowth, CopyMoveAndBufferFilling) {
     EXPECT_EQ(0, a.GetLength());
     b = c + L"!";
     EXPECT_EQ(L"text!", Wide(b));
+    EXPECT_EQ(L"text?", Wide(c + L'?')) << "a unit is appended, not used as a pointer offset";
+    EXPECT_EQ(L"<text>", Wide(L"<" + c + L">"));
 
     EString filled;
     char* p = filled.GetBuffer(8);
@@ -106,6 +108,52 @@ TEST(StringGrowth, CopyMoveAndBufferFilling) {
     EXPECT_EQ("12345678", Narrow(filled));
     filled.SetLength(1000);
     EXPECT_EQ(filled.GetCapacity(), filled.GetLength());
+}
+
+// Appends, assignments of parts of itself and truncations agree with
+// std::string, and the capacity always follows the growth rule.
+TEST(StringGrowth, RandomEditsMatchAStandardString) {
+    std::mt19937 random(1958);
+    std::uniform_int_distribution<int> op(0, 4), size(0, 40);
+    EString s;
+    std::string model;
+    for (int step = 0; step < 5000; ++step) {
+        const int before = s.GetCapacity();
+        const int n = size(random);
+        switch (op(random)) {
+        case 0: {
+            const std::string text(n, static_cast<char>('a' + step % 26));
+            ASSERT_EQ(0, s.Append(text.c_str()));
+            model += text;
+            break;
+        }
+        case 1:
+            ASSERT_EQ(0, s.Append(static_cast<char>('A' + step % 26)));
+            model += static_cast<char>('A' + step % 26);
+            break;
+        case 2: {
+            const int from = s.GetLength() ? n % s.GetLength() : 0;
+            ASSERT_EQ(0, s.Append(s.CharPtr() + from, n));
+            model += model.substr(from, n);
+            break;
+        }
+        case 3:
+            s.SetLength(std::min(n, s.GetLength()));  // longer would show what a filler wrote
+            model.resize(std::min<std::size_t>(model.size(), n));
+            break;
+        default: {
+            const int from = s.GetLength() ? n % s.GetLength() : 0;
+            ASSERT_EQ(0, s.Assign(s.CharPtr() + from));
+            model = model.substr(from);
+        }
+        }
+        ASSERT_EQ(model, Narrow(s)) << "step " << step;
+        ASSERT_EQ('\0', s.CharPtr()[s.GetLength()]);
+        if (s.GetCapacity() != before) {
+            const int length = s.GetLength();
+            ASSERT_EQ(length + length / 2 + 1, s.GetCapacity()) << "step " << step;
+        }
+    }
 }
 
 TEST(StringGrowth, IndexingOutsideTheStringGivesZero) {
@@ -336,6 +384,10 @@ TEST(StringFind, PositionsAndOutOfRangeStarts) {
 TEST(StringFind, NeverMatchesOnATrailByte) {
     const EString s("表\\x");  // 0x95 0x5C 0x5C 'x'
     EXPECT_EQ(2, s.Find("\\"));
+    EXPECT_EQ(2, s.ReverseFind('\\'));
+    EXPECT_EQ(-1, EString("ソ表").ReverseFind('\\'));
+    EXPECT_EQ(3, EWideString(L"a/b/c").ReverseFind(L'/'));
+    EXPECT_EQ(-1, EWideString(L"abc").ReverseFind(L'\0'));
     EXPECT_EQ(-1, EString("ソ").Find('\\'));
     EXPECT_EQ(0, EString("ソ").Find("ソ"));
 }
