@@ -108,6 +108,14 @@ struct Divider {
     }
 };
 
+// Two neighbouring columns (first, first + 1) of one target pixel, with the
+// weights repeated as w0 w1 w0 w1 ... for a multiply-add.
+struct alignas(16) ColumnPair {
+    std::int16_t weights[8];
+    std::int32_t first;
+    std::int32_t pad[3];
+};
+
 class Scaler {
 public:
     Scaler(ImageBuffer* pDest, const ImageBuffer* pSource) : m_dest(pDest), m_src(pSource) {}
@@ -123,6 +131,8 @@ private:
     void ReduceAcrossSse2();
     void FinishPlain(BYTE* out, const Divider& divider) const;
     void FinishSse2(BYTE* out, const Divider& divider) const;
+    bool PrepareNarrow(const Divider& divider);
+    void ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider);
 
     ImageBuffer* m_dest;
     const ImageBuffer* m_src;
@@ -138,6 +148,12 @@ private:
     HeapArray<std::uint32_t> m_pairStart;
     HeapArray<std::uint32_t> m_sums;  // n x 4: the current target line summed down
     HeapArray<std::uint64_t> m_acc;   // m x 4, lanes in the order 0 2 1 3
+
+    // Lines of at most 128 units: their sums fit 16 bits, and two columns
+    // go through one multiply-add.
+    HeapArray<ColumnPair> m_columnPairs;
+    HeapArray<std::uint32_t> m_columnPairStart;
+    HeapArray<std::int16_t> m_sums16;  // (n + 1) x 4
 };
 
 // The top line of an image and the step down the screen: a positive pitch
@@ -291,6 +307,74 @@ ESL_SSE2 void Scaler::SumLinesSse2(const LinePair* pairs, std::uint32_t count) {
     }
 }
 
+// True when the narrow path applies and its tables are built: line sums
+// below 2^15, column weights below 2^15, pixel sums below 2^32, and the
+// divider exact through a 32-bit multiply.
+bool Scaler::PrepareNarrow(const Divider& divider) {
+    const int n = m_src->nWidth, m = m_dest->nWidth;
+    if (!m_ay.exact || 255 * m_ay.Boundary(1) > 32767 || std::min(m_ax.a, m_ax.Boundary(1)) > 32767 || !divider.fits)
+        return false;
+    if (!m_columnPairStart.Allocate(static_cast<std::size_t>(m) + 1))
+        return false;
+    std::uint64_t pairs = 0;
+    for (int j = 0; j < m; ++j) {
+        m_columnPairStart[j] = static_cast<std::uint32_t>(pairs);
+        pairs += (m_tapStart[j + 1] - m_tapStart[j] + 1) / 2;
+    }
+    m_columnPairStart[m] = static_cast<std::uint32_t>(pairs);
+    if (!m_columnPairs.Allocate(pairs) || !m_sums16.Allocate((static_cast<std::size_t>(n) + 1) * 4))
+        return false;
+    std::memset(m_sums16.Get() + static_cast<std::size_t>(n) * 4, 0, 8);  // the column after the last
+    for (int j = 0; j < m; ++j) {
+        ColumnPair* p = &m_columnPairs[m_columnPairStart[j]];
+        for (std::uint32_t k = m_tapStart[j]; k < m_tapStart[j + 1]; k += 2, ++p) {
+            // Taps of a column are neighbours; an odd last one pairs with the
+            // column after it at weight 0.
+            const std::int16_t w0 = static_cast<std::int16_t>(m_taps[k].weight);
+            const std::int16_t w1 = k + 1 < m_tapStart[j + 1] ? static_cast<std::int16_t>(m_taps[k + 1].weight) : 0;
+            for (int i = 0; i < 8; i += 2) {
+                p->weights[i] = w0;
+                p->weights[i + 1] = w1;
+            }
+            p->first = m_taps[k].index;
+        }
+    }
+    return true;
+}
+
+ESL_SSE2 void Scaler::ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider) {
+    const int n = m_src->nWidth, m = m_dest->nWidth;
+    // The line sums, 16 bits each.
+    const auto* wide = reinterpret_cast<const __m128i*>(m_sums.Get());
+    auto* narrow = reinterpret_cast<__m128i*>(m_sums16.Get());
+    for (int i = 0; i + 1 < n; i += 2)
+        _mm_storeu_si128(narrow + i / 2, _mm_packs_epi32(_mm_load_si128(wide + i), _mm_load_si128(wide + i + 1)));
+    if (n % 2)
+        _mm_storel_epi64(narrow + n / 2, _mm_packs_epi32(_mm_load_si128(wide + n - 1), _mm_setzero_si128()));
+
+    const BYTE* columns = reinterpret_cast<const BYTE*>(m_sums16.Get());
+    const __m128i half = _mm_set1_epi32(static_cast<int>(divider.d / 2));
+    const __m128i multiplier = _mm_set1_epi64x(static_cast<long long>(divider.multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(divider.shift);
+    const ColumnPair* p = m_columnPairs.Get();
+    for (int j = 0; j < m; ++j, out += 4) {
+        __m128i sum = _mm_setzero_si128();
+        for (const ColumnPair* end = m_columnPairs.Get() + m_columnPairStart[j + 1]; p < end; ++p) {
+            // b0 g0 r0 x0 b1 g1 r1 x1 -> b0 b1 g0 g1 r0 r1 x0 x1
+            const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + p->first * 8));
+            const __m128i paired = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
+            sum = _mm_add_epi32(sum,
+                                _mm_madd_epi16(paired, _mm_load_si128(reinterpret_cast<const __m128i*>(p->weights))));
+        }
+        const __m128i total = _mm_add_epi32(sum, half);
+        const __m128i even = _mm_srl_epi64(_mm_mul_epu32(total, multiplier), shift);
+        const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(total, 32), multiplier), shift);
+        const __m128i q = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+        const int v = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(q, q), q));
+        std::memcpy(out, &v, 4);
+    }
+}
+
 void Scaler::ReduceAcrossPlain() {
     const int m = m_dest->nWidth;
     const std::uint32_t* sums = m_sums.Get();
@@ -361,8 +445,14 @@ ESL_SSE2 void Scaler::FinishSse2(BYTE* out, const Divider& divider) const {
 void Scaler::Run(bool sse2) {
     const std::uint64_t columnUnits = m_ax.Boundary(1);  // the same for every column
     Divider uniform(columnUnits * m_ay.Boundary(1));
+    const bool narrow = sse2 && PrepareNarrow(uniform);
     for (int l = 0; l < m_dest->nHeight; ++l) {
         const std::uint32_t first = m_pairStart[l], count = m_pairStart[l + 1] - first;
+        if (narrow) {
+            SumLinesSse2(&m_pairs[first], count);
+            ReduceAcrossNarrowSse2(DestLine(l), uniform);
+            continue;
+        }
         if (sse2) {
             SumLinesSse2(&m_pairs[first], count);
             ReduceAcrossSse2();

@@ -155,8 +155,12 @@ TEST(Reduce, HalfAcrossAndEnlargedDown) {
 
 TEST(Reduce, SsePathAndPlainPathMatchTheReference) {
     std::mt19937 rng(77);
-    for (int round = 0; round < 25; ++round) {
-        const int sw = 1 + rng() % 70, sh = 1 + rng() % 70, dw = 1 + rng() % 40, dh = 1 + rng() % 40;
+    for (int round = 0; round < 30; ++round) {
+        // Odd rounds: tall sources, whose lines span more than 128 units and
+        // take the wide path.
+        const bool tall = round % 2;
+        const int sw = 1 + rng() % (tall ? 20 : 70), sh = tall ? 130 + rng() % 200 : 1 + rng() % 70;
+        const int dw = 1 + rng() % 40, dh = 1 + rng() % 40;
         SCOPED_TRACE(testing::Message() << sw << "x" << sh << " -> " << dw << "x" << dh);
         UniqueImageBuffer src = Make32(sw, sh);
         imagetest::FillRandom(src.get(), round);
