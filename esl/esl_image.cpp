@@ -49,9 +49,11 @@ void BuildRowTable(ImageBuffer* pImage) {
         pImage->ppRows[r] = pImage->ptrImage + static_cast<std::ptrdiff_t>(r) * pImage->nPitch;
 }
 
+// The DC is declared last so that it goes first: a bitmap still selected
+// into a DC cannot be deleted.
 struct DibSection {
-    esl::UniqueDc dc;
     esl::UniqueBitmap bitmap;
+    esl::UniqueDc dc;
     BYTE* pBits = nullptr;
 };
 
