@@ -17,3 +17,15 @@ enum : ESLError {
     eslErrorPending = 5,
     eslErrorContinuation = 6,
 };
+
+// Codes up to this value are kinds of failure; anything above is a message.
+constexpr ESLError kESLErrorLastCode = 0xFFFF;
+
+// The error as a message address (so that a caller can return its own text).
+inline ESLError eslErrorFromMessage(const char* pszMessage) noexcept {
+    return reinterpret_cast<ESLError>(pszMessage);
+}
+
+// The text for an error: the message for a known code, the text itself for a
+// message address, and a fixed "unknown" text for anything else. Never null.
+const char* eslGetErrorMessage(ESLError err) noexcept;

@@ -1,0 +1,263 @@
+#include "qel_path.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <string>
+
+namespace qel {
+
+namespace {
+
+inline bool IsSeparator(wchar_t ch) {
+    return ch == L'\\' || ch == L'/';
+}
+
+struct SplitParts {
+    std::wstring drive, dir, name, ext;
+};
+
+// The run-time library's splitter, with every part as long as the whole text
+// so that no component length can overflow a fixed _MAX_FNAME buffer.
+SplitParts SplitPath(const wchar_t* text) {
+    SplitParts parts;
+    size_t size = std::wcslen(text) + 1;
+    std::wstring buffer(4 * size, L'\0');
+    wchar_t* drive = &buffer[0];
+    wchar_t* dir = drive + size;
+    wchar_t* name = dir + size;
+    wchar_t* ext = name + size;
+    if (_wsplitpath_s(text, drive, size, dir, size, name, size, ext, size) != 0)
+        return parts;
+    parts.drive = drive;
+    parts.dir = dir;
+    parts.name = name;
+    parts.ext = ext;
+    return parts;
+}
+
+// The component of an index past the end.
+const CWString& EmptyText() {
+    static const CWString kEmpty;
+    return kEmpty;
+}
+
+}  // namespace
+
+struct CPath::Inner {
+    CPath* _pOwner;
+    wchar_t _separator;
+    CWString _text;
+    std::vector<CWString> _components;
+};
+
+CPath::CPath(wchar_t separator) : m_pInner(std::make_unique<Inner>()) {
+    m_pInner->_pOwner = this;
+    m_pInner->_separator = separator;
+}
+
+CPath::CPath(const wchar_t* text, wchar_t separator) : CPath(separator) {
+    Normalise(text);
+}
+
+CPath::CPath(const char* text, wchar_t separator) : CPath(separator) {
+    Normalise(CWString(text).c_str());
+}
+
+// The components are copied rather than rebuilt from the text: a path with a
+// trailing empty component ('a\' from 'a\\') would otherwise lose it, and a
+// copy would no longer equal its source.
+CPath::CPath(const CPath& other) : CPath(other.Separator()) {
+    if (other.m_pInner) {
+        m_pInner->_text = other.m_pInner->_text;
+        m_pInner->_components = other.m_pInner->_components;
+    }
+}
+
+CPath::CPath(CPath&& other) noexcept : m_pInner(std::move(other.m_pInner)) {
+    if (m_pInner)
+        m_pInner->_pOwner = this;
+}
+
+CPath::~CPath() = default;
+
+CPath& CPath::operator=(const CPath& other) {
+    if (this != &other) {
+        CPath copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+CPath& CPath::operator=(CPath&& other) noexcept {
+    if (this != &other) {
+        m_pInner = std::move(other.m_pInner);
+        if (m_pInner)
+            m_pInner->_pOwner = this;
+    }
+    return *this;
+}
+
+CPath& CPath::operator=(const wchar_t* text) {
+    CPath path(text, L'\\');
+    return *this = std::move(path);
+}
+
+void CPath::Normalise(const wchar_t* text) {
+    Inner& s = *m_pInner;
+    s._text.Clear();
+    s._components.clear();
+    if (!text || !*text)
+        return;
+    // A single leading separator names no drive and no server.
+    if (IsSeparator(text[0]) && !IsSeparator(text[1]))
+        return;
+    std::wstring rest(text);
+    if (IsSeparator(rest.back()))
+        rest.pop_back();
+
+    // Components are found from the end, so they are collected reversed.
+    std::vector<CWString> reversed;
+    size_t pending = 0;
+    for (;;) {
+        SplitParts parts = SplitPath(rest.c_str());
+        std::wstring component = parts.name + parts.ext;
+        // The drive is a component only where nothing but the drive is left;
+        // 'C:\\a' has an empty component after 'C:', not a second 'C:'.
+        if (component.empty() && parts.dir.empty())
+            component = parts.drive;
+        // Exact texts: under natural order '.0' would equal '.' and vanish.
+        if (component == L"..") {
+            ++pending;
+        } else if (component != L".") {
+            if (pending == 0)
+                reversed.emplace_back(component.c_str(), component.size());
+            else
+                --pending;
+        }
+        if (component.size() == rest.size())
+            break;
+        size_t cut = rest.find_last_of(L"\\/");
+        if (cut == std::wstring::npos) {
+            // 'C:name': what is left before the name is the drive. (An empty
+            // component here would make no progress; the splitter never
+            // gives one, but the walk must end regardless.)
+            if (component.empty())
+                break;
+            rest.resize(rest.size() - component.size());
+            continue;
+        }
+        rest.resize(cut + 1);
+        if (rest == L"\\\\" || rest == L"//") {
+            if (!reversed.empty())
+                reversed.back() = CWString(L"\\\\") + reversed.back();
+            break;
+        }
+        rest.pop_back();
+    }
+    if (pending != 0)
+        return;
+    s._components.assign(std::make_move_iterator(reversed.rbegin()), std::make_move_iterator(reversed.rend()));
+    s._text = Sub(0, s._components.size());
+}
+
+const wchar_t* CPath::c_str() const noexcept {
+    return m_pInner ? m_pInner->_text.c_str() : L"";
+}
+bool CPath::IsEmpty() const noexcept {
+    return m_pInner ? m_pInner->_text.IsEmpty() : true;
+}
+size_t CPath::Count() const noexcept {
+    return m_pInner ? m_pInner->_components.size() : 0;
+}
+wchar_t CPath::Separator() const noexcept {
+    return m_pInner ? m_pInner->_separator : L'\\';
+}
+
+const CWString& CPath::Component(size_t index) const {
+    return index < Count() ? m_pInner->_components[index] : EmptyText();
+}
+
+CWString CPath::Sub(size_t start, size_t count) const {
+    CWString out;
+    size_t total = Count();
+    if (start >= total || count == 0)
+        return out;
+    count = std::min(count, total - start);
+    wchar_t separator = m_pInner->_separator;
+    for (size_t i = start; i < start + count; ++i) {
+        if (i > start)
+            out += separator;
+        out += m_pInner->_components[i];
+    }
+    return out;
+}
+
+CWString CPath::Head(size_t n) const {
+    return Sub(0, n);
+}
+
+CWString CPath::Tail(size_t n) const {
+    return n <= Count() ? Sub(Count() - n, n) : CWString();
+}
+
+CPath CPath::operator/(const wchar_t* text) const {
+    if (IsEmpty())
+        return CPath(text, Separator());
+    CWString joined = m_pInner->_text + m_pInner->_separator;
+    joined += text;
+    return CPath(joined.c_str(), m_pInner->_separator);
+}
+
+CPath CPath::operator/(const char* text) const {
+    return *this / CWString(text).c_str();
+}
+
+CPath& CPath::operator/=(const wchar_t* text) {
+    return *this = *this / text;
+}
+
+CPath& CPath::operator/=(const char* text) {
+    return *this = *this / text;
+}
+
+CWString CPath::Folder() const {
+    SplitParts parts = SplitPath(c_str());
+    return CWString((parts.drive + parts.dir).c_str());
+}
+
+CWString CPath::FileName() const {
+    SplitParts parts = SplitPath(c_str());
+    return CWString((parts.name + parts.ext).c_str());
+}
+
+CWString CPath::Stem() const {
+    return CWString(SplitPath(c_str()).name.c_str());
+}
+
+CWString CPath::Extension() const {
+    return CWString(SplitPath(c_str()).ext.c_str());
+}
+
+bool operator==(const CPath& a, const CPath& b) noexcept {
+    size_t n = a.Count();
+    if (n != b.Count())
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (CompareNatural(a.m_pInner->_components[i].c_str(), b.m_pInner->_components[i].c_str()) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool operator<(const CPath& a, const CPath& b) noexcept {
+    size_t n = std::min(a.Count(), b.Count());
+    for (size_t i = 0; i < n; ++i) {
+        int order = CompareNatural(a.m_pInner->_components[i].c_str(), b.m_pInner->_components[i].c_str());
+        if (order != 0)
+            return order < 0;
+    }
+    return a.Count() < b.Count();
+}
+
+}  // namespace qel

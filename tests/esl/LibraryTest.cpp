@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "esl_crash.h"
+#include "esl_library.h"
+#include "esl_object.h"
+
+namespace {
+
+LONG WINAPI SentinelFilter(EXCEPTION_POINTERS*) {
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The filter installed now, without changing it.
+LPTOP_LEVEL_EXCEPTION_FILTER CurrentFilter() {
+    LPTOP_LEVEL_EXCEPTION_FILTER current = ::SetUnhandledExceptionFilter(nullptr);
+    ::SetUnhandledExceptionFilter(current);
+    return current;
+}
+
+// Runs on a thread of its own, so that the task record starts empty.
+void OnNewThread(const std::function<void()>& body) {
+    std::thread(body).join();
+}
+
+unsigned RoundingControl() {
+    unsigned int csr = 0;
+    __asm__ __volatile__("stmxcsr %0" : "=m"(csr));
+    return csr & 0x6000u;
+}
+
+void SetRoundingTowardZero() {
+    unsigned int csr = 0;
+    __asm__ __volatile__("stmxcsr %0" : "=m"(csr));
+    csr |= 0x6000u;
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(csr));
+}
+
+class CountedObject : public ESLObject {
+public:
+    explicit CountedObject(int* destroyed) : m_destroyed(destroyed) {}
+    ~CountedObject() override { ++*m_destroyed; }
+
+private:
+    int* m_destroyed;
+};
+
+}  // namespace
+
+TEST(Library, Version) {
+    EXPECT_EQ(0x308F0u, glsGetLibraryVersion());
+}
+
+TEST(Library, StartInstallsTheCrashHandlerAndTheLastCloseRemovesIt) {
+    LPTOP_LEVEL_EXCEPTION_FILTER original = ::SetUnhandledExceptionFilter(SentinelFilter);
+    ASSERT_EQ(eslErrorSuccess, glsInitializeLibrary());
+    EXPECT_EQ(eslCrashFilter, CurrentFilter());
+    EXPECT_NE(nullptr, glsGetImageGlobalHeap());
+    EXPECT_EQ(glsGetImageGlobalHeap(), glsGetImageGlobalHeap());
+
+    // Nested uses: only the last close ends the library.
+    ASSERT_EQ(eslErrorSuccess, glsInitializeLibrary());
+    glsCloseLibrary();
+    EXPECT_EQ(eslCrashFilter, CurrentFilter());
+    glsCloseLibrary();
+    EXPECT_EQ(SentinelFilter, CurrentFilter());
+
+    // An unmatched close changes nothing; the next start is a first start again.
+    glsCloseLibrary();
+    ASSERT_EQ(eslErrorSuccess, glsInitializeLibrary());
+    EXPECT_EQ(eslCrashFilter, CurrentFilter());
+    glsCloseLibrary();
+    EXPECT_EQ(SentinelFilter, CurrentFilter());
+    ::SetUnhandledExceptionFilter(original);
+}
+
+TEST(Library, AFilterInstalledLaterIsKeptAtClose) {
+    LPTOP_LEVEL_EXCEPTION_FILTER original = CurrentFilter();
+    ASSERT_EQ(eslErrorSuccess, glsInitializeLibrary());
+    ::SetUnhandledExceptionFilter(SentinelFilter);
+    glsCloseLibrary();
+    EXPECT_EQ(SentinelFilter, CurrentFilter());
+    ::SetUnhandledExceptionFilter(original);
+}
+
+TEST(LibraryTask, CountedPerThreadAndTheObjectGoesWithTheRecord) {
+    OnNewThread([] {
+        int destroyed = 0;
+        EXPECT_EQ(eslErrorGeneral, glsSetTaskObject(std::unique_ptr<ESLObject>(new CountedObject(&destroyed))));
+        EXPECT_EQ(1, destroyed) << "an object that cannot be kept is not leaked";
+        EXPECT_EQ(nullptr, glsGetTaskObject());
+
+        LPTOP_LEVEL_EXCEPTION_FILTER original = CurrentFilter();
+        ASSERT_EQ(eslErrorSuccess, glsInitializeTask());
+        EXPECT_EQ(eslCrashFilter, CurrentFilter());
+        ASSERT_EQ(eslErrorSuccess, glsInitializeTask());
+        auto* object = new CountedObject(&destroyed);
+        ASSERT_EQ(eslErrorSuccess, glsSetTaskObject(std::unique_ptr<ESLObject>(object)));
+        EXPECT_EQ(object, glsGetTaskObject());
+
+        glsCloseTask();
+        EXPECT_EQ(1, destroyed);
+        EXPECT_EQ(object, glsGetTaskObject());
+        glsCloseTask();
+        EXPECT_EQ(2, destroyed);
+        EXPECT_EQ(nullptr, glsGetTaskObject());
+        glsCloseTask();  // unmatched: nothing to close
+        EXPECT_EQ(2, destroyed);
+        ::SetUnhandledExceptionFilter(original);
+    });
+}
+
+TEST(LibraryTask, ReplacingTheObjectDestroysTheOldOne) {
+    OnNewThread([] {
+        LPTOP_LEVEL_EXCEPTION_FILTER original = CurrentFilter();
+        int first = 0, second = 0;
+        ASSERT_EQ(eslErrorSuccess, glsInitializeTask());
+        ASSERT_EQ(eslErrorSuccess, glsSetTaskObject(std::unique_ptr<ESLObject>(new CountedObject(&first))));
+        ASSERT_EQ(eslErrorSuccess, glsSetTaskObject(std::unique_ptr<ESLObject>(new CountedObject(&second))));
+        EXPECT_EQ(1, first);
+        EXPECT_EQ(0, second);
+        glsCloseTask();
+        EXPECT_EQ(1, second);
+        ::SetUnhandledExceptionFilter(original);
+    });
+}
+
+TEST(LibraryTask, FirstUseOnAThreadRoundsToNearest) {
+    // Compiled floating-point code depends on it even with the raster
+    // layer's SSE paths switched off.
+    glsDisableProcessorType(ESL_PROCESSOR_SSE);
+    OnNewThread([] {
+        LPTOP_LEVEL_EXCEPTION_FILTER original = CurrentFilter();
+        SetRoundingTowardZero();
+        ASSERT_EQ(eslErrorSuccess, glsInitializeTask());
+        EXPECT_EQ(0u, RoundingControl());
+        // Only the first use of the record sets it.
+        SetRoundingTowardZero();
+        ASSERT_EQ(eslErrorSuccess, glsInitializeTask());
+        EXPECT_EQ(0x6000u, RoundingControl());
+        glsCloseTask();
+        glsCloseTask();
+        ::SetUnhandledExceptionFilter(original);
+    });
+    glsEnableProcessorType(ESL_PROCESSOR_SSE);
+}
+
+TEST(LibraryProcessor, DetectedFeaturesCanBeSwitched) {
+    const DWORD detected = glsGetEnabledProcessorType();
+#if defined(__x86_64__)
+    EXPECT_EQ(DWORD{ESL_PROCESSOR_MMX | ESL_PROCESSOR_SSE}, detected);
+#endif
+    EXPECT_EQ(0u, detected & ~DWORD{ESL_PROCESSOR_MMX | ESL_PROCESSOR_SSE});
+
+    EXPECT_EQ(detected & ~DWORD{ESL_PROCESSOR_SSE}, glsDisableProcessorType(ESL_PROCESSOR_SSE));
+    EXPECT_EQ(detected & ~DWORD{ESL_PROCESSOR_SSE}, glsGetEnabledProcessorType());
+    EXPECT_EQ(0u, glsDisableProcessorType(ESL_PROCESSOR_MMX | ESL_PROCESSOR_SSE));
+    EXPECT_EQ(detected & ESL_PROCESSOR_MMX, glsEnableProcessorType(ESL_PROCESSOR_MMX));
+    // Flags that are no feature of ours, or that the processor lacks, stay off.
+    EXPECT_EQ(detected, glsEnableProcessorType(0xFFFFFFFF));
+    EXPECT_EQ(detected, glsGetEnabledProcessorType());
+    EXPECT_EQ(detected, glsDisableProcessorType(0x80000000 | 0x10));
+}

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qel_string.h"
+
+namespace {
+
+struct OrderCase {
+    const char* name;
+    const wchar_t* a;
+    const wchar_t* b;
+    int expected;
+};
+
+const OrderCase kOrderCases[] = {
+    {"equal texts", L"page", L"page", 0},
+    {"both empty", L"", L"", 0},
+    {"ASCII letters without case", L"Page", L"pAGE", 0},
+    {"digit runs by value", L"page9", L"Page10", -1},
+    {"leading zeros do not count", L"a7", L"a007", 0},
+    {"a missing number is 0", L"a", L"a0", 0},
+    {"a missing number is 0 before more text", L"a", L"a0b", -1},
+    {"numbers before text of the same start", L"a1", L"a1b", -1},
+    {"later digit runs decide", L"x10y2", L"x10y10", -1},
+    {"prefix is smaller", L"ab", L"abc", -1},
+    {"empty is smallest", L"", L"a", -1},
+    {"digits before letters", L"1", L"a", -1},
+    {"'_' (95) before 'a' (97)", L"_", L"a", -1},
+    {"'_' before 'A' too, which folds to 'a'", L"_", L"A", -1},
+    {"'Z' folds above '_'", L"Z", L"_", 1},
+    {"32-bit wrap: 2^32 is 0", L"4294967296", L"0", 0},
+    {"32-bit wrap: 2^32 + 5 is 5", L"n4294967301", L"n5", 0},
+    {"largest 32-bit value", L"4294967295", L"4294967294", 1},
+    {"no folding outside ASCII", L"\u00C4", L"\u00E4", -1},
+    {"full-width letters are not folded", L"\uFF21", L"\uFF41", -1},
+    {"full-width digits are text, not numbers", L"a\uFF11\uFF10", L"a\uFF19", -1},
+    {"code units unsigned: U+FF01 after 'z'", L"\uFF01", L"z", 1},
+    {"code units, not code points: a surrogate before U+FFFD", L"\U0001F600", L"\uFFFD", -1},
+    {"text run against a number run", L"a", L"1", 1},
+    {"dot run against digits", L".0", L".", 0},
+};
+
+// An independent model of the order: the text as the alternating list (text
+// run, number, text run, number, ...), both lists padded with ("", 0) to the
+// same length and compared item by item.
+struct Token {
+    std::wstring text;
+    uint32_t number;
+};
+
+std::vector<Token> Tokens(const std::wstring& s) {
+    std::vector<Token> tokens;
+    size_t i = 0;
+    while (i < s.size()) {
+        Token t{L"", 0};
+        for (; i < s.size() && !(s[i] >= L'0' && s[i] <= L'9'); ++i)
+            t.text += (s[i] >= L'A' && s[i] <= L'Z') ? wchar_t(s[i] + 32) : s[i];
+        for (; i < s.size() && s[i] >= L'0' && s[i] <= L'9'; ++i)
+            t.number = t.number * 10u + uint32_t(s[i] - L'0');
+        tokens.push_back(t);
+    }
+    return tokens;
+}
+
+int ModelCompare(const std::wstring& a, const std::wstring& b) {
+    std::vector<Token> ta = Tokens(a), tb = Tokens(b);
+    size_t n = std::max(ta.size(), tb.size());
+    ta.resize(n, Token{L"", 0});
+    tb.resize(n, Token{L"", 0});
+    for (size_t i = 0; i < n; ++i) {
+        if (ta[i].text != tb[i].text)
+            return ta[i].text < tb[i].text ? -1 : 1;
+        if (ta[i].number != tb[i].number)
+            return ta[i].number < tb[i].number ? -1 : 1;
+    }
+    return 0;
+}
+
+// Names from an alphabet that meets every rule: case pairs, '_' between the
+// cases, dots, digits (runs long enough to wrap), non-ASCII case pairs,
+// full-width digits and a surrogate pair.
+std::wstring RandomName(std::mt19937& rng) {
+    static const wchar_t* const kPieces[] = {
+        L"a",  L"A",          L"b",           L"B",      L"_",      L".",      L"0",          L"1", L"7", L"9",
+        L"00", L"4294967296", L"99999999999", L"\u00E4", L"\u00C4", L"\uFF11", L"\U0001F600", L"z", L"-"};
+    std::wstring s;
+    int pieces = int(rng() % 7);
+    for (int i = 0; i < pieces; ++i)
+        s += kPieces[rng() % (sizeof(kPieces) / sizeof(kPieces[0]))];
+    return s;
+}
+
+}  // namespace
+
+TEST(CompareNatural, Cases) {
+    for (const OrderCase& c : kOrderCases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.expected, qel::CompareNatural(c.a, c.b));
+        EXPECT_EQ(-c.expected, qel::CompareNatural(c.b, c.a)) << "swapped";
+        EXPECT_EQ(c.expected, ModelCompare(c.a, c.b)) << "the test's own model disagrees";
+    }
+}
+
+TEST(CompareNatural, NullIsEmpty) {
+    EXPECT_EQ(0, qel::CompareNatural(nullptr, L""));
+    EXPECT_EQ(-1, qel::CompareNatural(nullptr, L"a"));
+    EXPECT_EQ(1, qel::CompareNatural(L"0a", nullptr));
+    EXPECT_EQ(0, qel::CompareNatural(L"0", nullptr)) << "a lone 0 is the empty number";
+}
+
+TEST(CompareNatural, SortsPageNames) {
+    std::vector<qel::CWString> names = {L"img10.jpg", L"img9.jpg", L"IMG1.jpg"};
+    std::sort(names.begin(), names.end());
+    EXPECT_STREQ(L"IMG1.jpg", names[0].c_str());
+    EXPECT_STREQ(L"img9.jpg", names[1].c_str());
+    EXPECT_STREQ(L"img10.jpg", names[2].c_str());
+}
+
+// Sorting a folder must never meet an inconsistent comparison: a strict weak
+// order whose equivalence is exactly ==.
+TEST(CompareNatural, IsAConsistentOrderOverRandomNames) {
+    std::mt19937 rng(5858);
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 400; ++i)
+        names.push_back(RandomName(rng));
+
+    std::vector<std::vector<int>> cmp(names.size(), std::vector<int>(names.size()));
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (size_t j = 0; j < names.size(); ++j) {
+            cmp[i][j] = qel::CompareNatural(names[i].c_str(), names[j].c_str());
+            ASSERT_TRUE(cmp[i][j] == -1 || cmp[i][j] == 0 || cmp[i][j] == 1);
+        }
+    }
+    // The sample must hold different texts that are equal keys ('a', 'A0').
+    size_t equalKeys = 0;
+    for (size_t i = 0; i < names.size(); ++i)
+        for (size_t j = 0; j < names.size(); ++j)
+            equalKeys += cmp[i][j] == 0 && names[i] != names[j];
+    EXPECT_GT(equalKeys, 100u);
+
+    for (size_t i = 0; i < names.size(); ++i) {
+        qel::CWString wi(names[i].c_str());
+        for (size_t j = 0; j < names.size(); ++j) {
+            // Streamed only on failure.
+            auto pair = [&] { return testing::Message() << "'" << names[i] << "' against '" << names[j] << "'"; };
+            ASSERT_EQ(cmp[i][j], -cmp[j][i]) << "antisymmetry: " << pair();
+            ASSERT_EQ(cmp[i][j], ModelCompare(names[i], names[j])) << pair();
+            qel::CWString wj(names[j].c_str());
+            ASSERT_EQ(cmp[i][j] == 0, wi == wj) << pair();
+            ASSERT_EQ(cmp[i][j] != 0, wi != wj) << pair();
+            ASSERT_EQ(cmp[i][j] < 0, wi < wj) << pair();
+            ASSERT_EQ(cmp[i][j] > 0, wi > wj) << pair();
+        }
+    }
+    // Transitivity of both the order and the equivalence, on every triple of
+    // a sample (the full cube would take too long under Wine).
+    for (size_t i = 0; i < 120; ++i) {
+        for (size_t j = 0; j < 120; ++j) {
+            if (cmp[i][j] > 0)
+                continue;
+            for (size_t k = 0; k < 120; ++k) {
+                if (cmp[j][k] > 0)
+                    continue;
+                auto triple = [&] {
+                    return testing::Message() << "'" << names[i] << "' '" << names[j] << "' '" << names[k] << "'";
+                };
+                ASSERT_LE(cmp[i][k], 0) << triple();
+                if (cmp[i][j] < 0 || cmp[j][k] < 0) {
+                    ASSERT_LT(cmp[i][k], 0) << triple();
+                }
+            }
+        }
+    }
+
+    // And a sort leaves every adjacent pair in order.
+    std::vector<qel::CWString> sorted;
+    for (const std::wstring& name : names)
+        sorted.emplace_back(name.c_str());
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 1; i < sorted.size(); ++i)
+        ASSERT_FALSE(sorted[i] < sorted[i - 1]) << "position " << i;
+}

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qel_path.h"
+
+namespace {
+
+std::vector<std::wstring> Components(const qel::CPath& path) {
+    std::vector<std::wstring> out;
+    for (size_t i = 0; i < path.Count(); ++i)
+        out.push_back(path.Component(i).c_str());
+    return out;
+}
+
+struct NormaliseCase {
+    const char* rule;
+    const wchar_t* input;
+    std::vector<std::wstring> components;
+    const wchar_t* text;
+};
+
+const NormaliseCase kNormaliseCases[] = {
+    {"empty text", L"", {}, L""},
+    {"one leading backslash", L"\\books\\x.jpg", {}, L""},
+    {"one leading slash", L"/books/x.jpg", {}, L""},
+    {"just a separator", L"\\", {}, L""},
+    {"just a slash", L"/", {}, L""},
+    {"plain relative path", L"a\\b.jpg", {L"a", L"b.jpg"}, L"a\\b.jpg"},
+    {"one component", L"x.jpg", {L"x.jpg"}, L"x.jpg"},
+    {"'.' and '..' resolve", L"C:\\a\\.\\b\\..\\c.jpg", {L"C:", L"a", L"c.jpg"}, L"C:\\a\\c.jpg"},
+    {"slashes become the separator", L"C:/a/c.jpg", {L"C:", L"a", L"c.jpg"}, L"C:\\a\\c.jpg"},
+    {"mixed separators", L"C:\\a/b\\c", {L"C:", L"a", L"b", L"c"}, L"C:\\a\\b\\c"},
+    {"drive root", L"C:\\", {L"C:"}, L"C:"},
+    {"bare drive", L"C:", {L"C:"}, L"C:"},
+    {"trailing separator dropped", L"C:\\books\\", {L"C:", L"books"}, L"C:\\books"},
+    {"without trailing separator", L"C:\\books", {L"C:", L"books"}, L"C:\\books"},
+    {"network path", L"\\\\server\\share\\x.jpg", {L"\\\\server", L"share", L"x.jpg"}, L"\\\\server\\share\\x.jpg"},
+    {"network path with slashes", L"//server/share", {L"\\\\server", L"share"}, L"\\\\server\\share"},
+    {"'..' above the start", L"a\\..\\..\\b", {}, L""},
+    {"lone '..'", L"..", {}, L""},
+    {"everything climbed away", L"a\\..", {}, L""},
+    {"lone '.'", L".", {}, L""},
+    {"trailing '.'", L"a\\.", {L"a"}, L"a"},
+    {"two climbs", L"a\\b\\..\\..\\c", {L"c"}, L"c"},
+    {"doubled separator gives an empty component", L"a\\\\b", {L"a", L"", L"b"}, L"a\\\\b"},
+    {"doubled separator after a drive", L"C:\\\\a", {L"C:", L"", L"a"}, L"C:\\\\a"},
+    {"trailing doubled separator", L"a\\\\", {L"a", L""}, L"a\\"},
+    {"drive-relative name", L"C:abc", {L"C:", L"abc"}, L"C:\\abc"},
+    {"'.0' is a name, not '.'", L"a\\.0\\x", {L"a", L".0", L"x"}, L"a\\.0\\x"},
+    {"'..0' is a name, not '..'", L"a\\..0\\x", {L"a", L"..0", L"x"}, L"a\\..0\\x"},
+    {"dotted names stay", L"a\\...\\.hidden", {L"a", L"...", L".hidden"}, L"a\\...\\.hidden"},
+    {"'..' after the network prefix", L"\\\\server\\..\\x", {L"\\\\x"}, L"\\\\x"},
+    {"nothing left for the network prefix", L"\\\\server\\..", {}, L""},
+    {"wide Japanese text", L"C:\\表\\ソ.jpg", {L"C:", L"表", L"ソ.jpg"}, L"C:\\表\\ソ.jpg"},
+};
+
+}  // namespace
+
+TEST(CPath, NormalisesByEveryRule) {
+    for (const NormaliseCase& c : kNormaliseCases) {
+        SCOPED_TRACE(c.rule);
+        qel::CPath path(c.input, L'\\');
+        EXPECT_EQ(c.components, Components(path));
+        EXPECT_STREQ(c.text, path.c_str());
+        EXPECT_EQ(c.components.size(), path.Count());
+        EXPECT_EQ(c.components.empty(), path.IsEmpty());
+    }
+}
+
+TEST(CPath, JoinsWithItsOwnSeparator) {
+    qel::CPath slashed(L"C:\\a\\b.jpg", L'/');
+    EXPECT_STREQ(L"C:/a/b.jpg", slashed.c_str());
+    EXPECT_EQ(L'/', slashed.Separator());
+    EXPECT_STREQ(L"C:/a/b.jpg/c", (slashed / L"c").c_str());
+}
+
+TEST(CPath, ShiftJisTrailBytesAreNoSeparators) {
+    // '表' is 0x95 0x5C and 'ソ' is 0x83 0x5C in code page 932.
+    const char sjis[] = "C:\\表\\ソ.jpg";
+    ASSERT_EQ(0x5C, static_cast<unsigned char>(sjis[4])) << "the source must be stored as Shift-JIS";
+    qel::CPath path(sjis, L'\\');
+    EXPECT_EQ((std::vector<std::wstring>{L"C:", L"表", L"ソ.jpg"}), Components(path));
+    EXPECT_STREQ(L"ソ.jpg", path.FileName().c_str());
+    EXPECT_STREQ(L"C:\\表\\", path.Folder().c_str());
+
+    // A text ending in a trail byte 0x5C does not end in a separator.
+    qel::CPath ends("books\\表", L'\\');
+    EXPECT_EQ((std::vector<std::wstring>{L"books", L"表"}), Components(ends));
+
+    qel::CPath joined = qel::CPath(L"C:\\books", L'\\') / "能\\ソ";
+    EXPECT_EQ((std::vector<std::wstring>{L"C:", L"books", L"能", L"ソ"}), Components(joined));
+    joined /= "表";
+    EXPECT_STREQ(L"C:\\books\\能\\ソ\\表", joined.c_str());
+}
+
+TEST(CPath, SubHeadAndTail) {
+    qel::CPath path(L"C:\\a\\b\\c.jpg", L'\\');
+    ASSERT_EQ(4u, path.Count());
+    EXPECT_STREQ(L"a\\b", path.Sub(1, 2).c_str());
+    EXPECT_STREQ(L"b\\c.jpg", path.Sub(2, 100).c_str()) << "count cut to what remains";
+    EXPECT_STREQ(L"", path.Sub(2, 0).c_str());
+    EXPECT_STREQ(L"", path.Sub(4, 1).c_str()) << "start past the end";
+    EXPECT_STREQ(L"C:\\a", path.Head(2).c_str());
+    EXPECT_STREQ(L"C:\\a\\b\\c.jpg", path.Head(9).c_str());
+    EXPECT_STREQ(L"c.jpg", path.Tail(1).c_str());
+    EXPECT_STREQ(L"C:\\a\\b\\c.jpg", path.Tail(4).c_str());
+    EXPECT_STREQ(L"", path.Tail(5).c_str()) << "more than Count";
+    EXPECT_STREQ(L"", path.Tail(0).c_str());
+    EXPECT_STREQ(L"", qel::CPath(L'\\').Head(1).c_str());
+}
+
+TEST(CPath, JoiningNormalisesAgain) {
+    qel::CPath folder(L"C:\\books", L'\\');
+    EXPECT_STREQ(L"C:\\books\\vol1\\001.jpg", (folder / L"vol1\\001.jpg").c_str());
+    EXPECT_STREQ(L"C:\\x.jpg", (folder / L"..\\x.jpg").c_str());
+    EXPECT_STREQ(L"", (folder / L"..\\..\\..").c_str()) << "climbing above the start";
+    EXPECT_STREQ(L"C:\\books", (folder / L"").c_str());
+    EXPECT_STREQ(L"C:\\books", (folder / static_cast<const wchar_t*>(nullptr)).c_str());
+    EXPECT_EQ((std::vector<std::wstring>{L"C:", L"books", L"", L"x"}), Components(folder / L"\\x"))
+        << "a text starting with a separator leaves an empty component";
+    EXPECT_STREQ(L"x\\y", (qel::CPath(L'\\') / L"x/y").c_str()) << "an empty path takes the text alone";
+    EXPECT_STREQ(L"", (qel::CPath(L'\\') / L"\\x").c_str());
+
+    qel::CPath p(L"a", L'\\');
+    p /= L"b";
+    p /= L"..\\c";
+    EXPECT_STREQ(L"a\\c", p.c_str());
+}
+
+TEST(CPath, AssignmentAndCopies) {
+    qel::CPath slashed(L"a/b", L'/');
+    qel::CPath copy(slashed);
+    EXPECT_STREQ(L"a/b", copy.c_str());
+    EXPECT_EQ(L'/', copy.Separator());
+
+    qel::CPath assigned(L'\\');
+    assigned = slashed;
+    EXPECT_STREQ(L"a/b", assigned.c_str());
+    EXPECT_EQ(L'/', assigned.Separator());
+
+    assigned = L"x/y";
+    EXPECT_STREQ(L"x\\y", assigned.c_str()) << "wide text always gets the backslash";
+    EXPECT_EQ(L'\\', assigned.Separator());
+
+    // A trailing empty component is not in the text's normal form; copies
+    // keep it, so that a copy stays equal to its source.
+    qel::CPath trailing(L"a\\\\", L'\\');
+    ASSERT_EQ(2u, trailing.Count());
+    qel::CPath trailingCopy(trailing);
+    EXPECT_EQ(2u, trailingCopy.Count());
+    EXPECT_TRUE(trailingCopy == trailing);
+
+    qel::CPath moved(std::move(copy));
+    EXPECT_STREQ(L"a/b", moved.c_str());
+    EXPECT_TRUE(copy.IsEmpty()) << "a moved-from path reads as empty";  // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(0u, copy.Count());
+    copy = L"z";
+    EXPECT_STREQ(L"z", copy.c_str());
+}
+
+struct PartsCase {
+    const wchar_t* path;
+    const wchar_t* folder;
+    const wchar_t* fileName;
+    const wchar_t* stem;
+    const wchar_t* extension;
+};
+
+TEST(CPath, FolderFileNameStemExtension) {
+    const PartsCase cases[] = {
+        {L"C:\\books\\a.jpg", L"C:\\books\\", L"a.jpg", L"a", L".jpg"},
+        {L"archive.tar.gz", L"", L"archive.tar.gz", L"archive.tar", L".gz"},
+        {L".hidden", L"", L".hidden", L"", L".hidden"},
+        {L"README", L"", L"README", L"README", L""},
+        {L"", L"", L"", L"", L""},
+        {L"\\\\server\\share\\x.jpg", L"\\\\server\\share\\", L"x.jpg", L"x", L".jpg"},
+        {L"d.ir\\file", L"d.ir\\", L"file", L"file", L""},
+        {L"C:\\list.SZ7", L"C:\\", L"list.SZ7", L"list", L".SZ7"},
+    };
+    for (const PartsCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "'" << c.path << "'");
+        qel::CPath path(c.path, L'\\');
+        EXPECT_STREQ(c.folder, path.Folder().c_str());
+        EXPECT_STREQ(c.fileName, path.FileName().c_str());
+        EXPECT_STREQ(c.stem, path.Stem().c_str());
+        EXPECT_STREQ(c.extension, path.Extension().c_str());
+    }
+    EXPECT_TRUE(qel::CPath(L"C:\\list.SZ7", L'\\').Extension() == L".sz7");
+}
+
+TEST(CPath, LongComponentsDoNotOverflowTheSplitter) {
+    // Longer than _MAX_FNAME and _MAX_EXT of the run-time library.
+    std::wstring name(600, L'n');
+    std::wstring ext = L"." + std::wstring(400, L'e');
+    qel::CPath path((L"C:\\" + name + ext).c_str(), L'\\');
+    ASSERT_EQ(2u, path.Count());
+    EXPECT_EQ(name + ext, std::wstring(path.FileName().c_str()));
+    EXPECT_EQ(name, std::wstring(path.Stem().c_str()));
+    EXPECT_EQ(ext, std::wstring(path.Extension().c_str()));
+}
+
+TEST(CPath, EqualityAndOrderGoByComponent) {
+    EXPECT_TRUE(qel::CPath(L"C:\\Books\\IMG1.jpg") == qel::CPath(L"c:/books/img01.JPG"));
+    EXPECT_FALSE(qel::CPath(L"C:\\Books\\IMG1.jpg") != qel::CPath(L"c:/books/img01.JPG"));
+    EXPECT_TRUE(qel::CPath(L"a\\b") != qel::CPath(L"a\\b\\c"));
+    EXPECT_TRUE(qel::CPath(L"a\\b") < qel::CPath(L"a\\b\\c")) << "the shorter path first";
+    EXPECT_TRUE(qel::CPath(L"a9\\x") < qel::CPath(L"a10\\x"));
+    EXPECT_TRUE(qel::CPath(L"a\\z") < qel::CPath(L"b")) << "the first component decides";
+    // Component-wise, not on the joined text: '\' (92) sorts after '.' (46).
+    EXPECT_TRUE(qel::CPath(L"a\\b") < qel::CPath(L"a.b"));
+    EXPECT_FALSE(qel::CPath(L"a.b") < qel::CPath(L"a\\b"));
+
+    std::vector<qel::CPath> pages = {qel::CPath(L"img10.jpg"), qel::CPath(L"img9.jpg"), qel::CPath(L"IMG1.jpg")};
+    std::sort(pages.begin(), pages.end());
+    EXPECT_STREQ(L"IMG1.jpg", pages[0].c_str());
+    EXPECT_STREQ(L"img9.jpg", pages[1].c_str());
+    EXPECT_STREQ(L"img10.jpg", pages[2].c_str());
+}
+
+// The order must be a strict weak order with == as its equivalence, so that
+// a sorted folder or a map of archive entries is never inconsistent.
+TEST(CPath, OrderIsConsistentOverRandomPaths) {
+    static const wchar_t* const kNames[] = {L"a",     L"A",     L"a0", L"a1", L"a01", L"a10",        L"b", L"_",
+                                            L"x.jpg", L"X.JPG", L"表", L"ソ", L".0",  L"4294967296", L"0"};
+    static const wchar_t* const kSeparators[] = {L"\\", L"/"};
+    std::mt19937 rng(3303);
+    std::vector<qel::CPath> paths;
+    for (int i = 0; i < 300; ++i) {
+        std::wstring text;
+        int n = 1 + int(rng() % 4);
+        for (int k = 0; k < n; ++k) {
+            if (k > 0)
+                text += kSeparators[rng() % 2];
+            text += kNames[rng() % (sizeof(kNames) / sizeof(kNames[0]))];
+        }
+        paths.emplace_back(text.c_str(), L'\\');
+        const qel::CPath& p = paths.back();
+        ASSERT_TRUE(qel::CPath(p) == p) << "a copy equals its source";
+        ASSERT_TRUE(qel::CPath(p.c_str(), L'\\') == p) << "normalising the text again gives the same path";
+        ASSERT_EQ(size_t(n), p.Count());
+    }
+    for (size_t i = 0; i < paths.size(); ++i) {
+        for (size_t j = 0; j < paths.size(); ++j) {
+            const qel::CPath& a = paths[i];
+            const qel::CPath& b = paths[j];
+            bool less = a < b, greater = b < a, equal = a == b;
+            ASSERT_FALSE(less && greater) << "asymmetry: " << a.c_str() << " " << b.c_str();
+            ASSERT_EQ(equal, !less && !greater) << "== is the equivalence: " << a.c_str() << " " << b.c_str();
+            ASSERT_EQ(!equal, a != b);
+        }
+    }
+    for (size_t i = 0; i < 100; ++i) {
+        for (size_t j = 0; j < 100; ++j) {
+            if (!(paths[i] < paths[j]) && !(paths[i] == paths[j]))
+                continue;
+            for (size_t k = 0; k < 100; ++k) {
+                if (!(paths[j] < paths[k]) && !(paths[j] == paths[k]))
+                    continue;
+                bool strict = paths[i] < paths[j] || paths[j] < paths[k];
+                ASSERT_TRUE(strict ? paths[i] < paths[k] : paths[i] == paths[k])
+                    << "transitivity: " << paths[i].c_str() << " " << paths[j].c_str() << " " << paths[k].c_str();
+            }
+        }
+    }
+}
