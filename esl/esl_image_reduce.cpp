@@ -77,6 +77,18 @@ struct LinePair {
     std::uint32_t weights;
 };
 
+// A target line as whole source lines (the same weight each, summed in 16
+// bits before one multiply) and at most two partial ones at its edges.
+struct LinePlan {
+    std::int32_t fullFirst, fullCount;
+    std::uint32_t fullWeight;
+    std::int32_t edgeCount;  // 0 or 1 pair
+    LinePair edges;
+};
+
+// Whole lines summed in 16-bit lanes stay below 2^15.
+constexpr int kMaxWholeLines = 128;
+
 // floor(n / d) for every n below 256 d, as (n * multiplier) >> shift with
 // a 32-bit multiplier; usable when `fits`.
 struct Divider {
@@ -127,6 +139,7 @@ private:
     BYTE* DestLine(int line) const { return m_destTop + static_cast<std::ptrdiff_t>(line) * m_destDown; }
     void SumLinesPlain(const LinePair* pairs, std::uint32_t count);
     void SumLinesSse2(const LinePair* pairs, std::uint32_t count);
+    void SumPlanSse2(const LinePlan& plan);
     void ReduceAcrossPlain();
     void ReduceAcrossSse2();
     void FinishPlain(BYTE* out, const Divider& divider) const;
@@ -146,6 +159,7 @@ private:
     HeapArray<std::uint32_t> m_tapStart;  // first tap of column j; m + 1 entries
     HeapArray<LinePair> m_pairs;
     HeapArray<std::uint32_t> m_pairStart;
+    HeapArray<LinePlan> m_plans;      // one per target line
     HeapArray<std::uint32_t> m_sums;  // n x 4: the current target line summed down
     HeapArray<std::uint64_t> m_acc;   // m x 4, lanes in the order 0 2 1 3
 
@@ -217,6 +231,27 @@ bool Scaler::Prepare() {
             }
             second = !second;
         });
+    }
+    if (!m_plans.Allocate(static_cast<std::size_t>(mh)))
+        return false;
+    for (int l = 0; l < mh; ++l) {
+        LinePlan plan{0, 0, static_cast<std::uint32_t>(m_ay.a), 0, LinePair{0, 0, 0}};
+        bool half = false;
+        ForEachCover(m_ay.Boundary(l), m_ay.Boundary(l + 1), m_ay.a, [&](int k, std::uint32_t w) {
+            if (w == m_ay.a) {
+                if (!plan.fullCount)
+                    plan.fullFirst = k;
+                ++plan.fullCount;
+            } else if (!half) {
+                plan.edges = LinePair{k, k, w};
+                plan.edgeCount = 1;
+                half = true;
+            } else {
+                plan.edges.line1 = k;
+                plan.edges.weights |= w << 16;
+            }
+        });
+        m_plans[l] = plan;
     }
     return m_sums.Allocate(static_cast<std::size_t>(n) * 4) && m_acc.Allocate(static_cast<std::size_t>(m) * 4);
 }
@@ -375,6 +410,67 @@ ESL_SSE2 void Scaler::ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider) 
     }
 }
 
+// Whole lines: bytes widened to 16 bits and added, then one multiply-add
+// against (weight, 0) per channel; the edge pair as in SumBlocksSse2.
+template <bool kEdges>
+ESL_SSE2 void SumWholeBlocksSse2(const BYTE* const* whole, int count, __m128i wWhole, const BYTE* e0, const BYTE* e1,
+                                 __m128i wEdges, int blocks, __m128i* sums) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int b = 0; b < blocks; ++b) {
+        __m128i lo = zero, hi = zero;
+        for (int k = 0; k < count; ++k) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(whole[k]) + b);
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(x, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(x, zero));
+        }
+        __m128i s0 = _mm_madd_epi16(_mm_unpacklo_epi16(lo, zero), wWhole);
+        __m128i s1 = _mm_madd_epi16(_mm_unpackhi_epi16(lo, zero), wWhole);
+        __m128i s2 = _mm_madd_epi16(_mm_unpacklo_epi16(hi, zero), wWhole);
+        __m128i s3 = _mm_madd_epi16(_mm_unpackhi_epi16(hi, zero), wWhole);
+        if (kEdges) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e0) + b);
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e1) + b);
+            const __m128i elo = _mm_unpacklo_epi8(a, c), ehi = _mm_unpackhi_epi8(a, c);
+            s0 = _mm_add_epi32(s0, _mm_madd_epi16(_mm_unpacklo_epi8(elo, zero), wEdges));
+            s1 = _mm_add_epi32(s1, _mm_madd_epi16(_mm_unpackhi_epi8(elo, zero), wEdges));
+            s2 = _mm_add_epi32(s2, _mm_madd_epi16(_mm_unpacklo_epi8(ehi, zero), wEdges));
+            s3 = _mm_add_epi32(s3, _mm_madd_epi16(_mm_unpackhi_epi8(ehi, zero), wEdges));
+        }
+        __m128i* out = sums + 4 * b;
+        _mm_store_si128(out, s0);
+        _mm_store_si128(out + 1, s1);
+        _mm_store_si128(out + 2, s2);
+        _mm_store_si128(out + 3, s3);
+    }
+}
+
+ESL_SSE2 void Scaler::SumPlanSse2(const LinePlan& plan) {
+    const int width = m_src->nWidth, blocks = width / 4;
+    const BYTE* whole[kMaxWholeLines];
+    for (int k = 0; k < plan.fullCount; ++k)
+        whole[k] = SourceLine(plan.fullFirst + k);
+    const BYTE* e0 = SourceLine(plan.edges.line0);
+    const BYTE* e1 = SourceLine(plan.edges.line1);
+    const __m128i wWhole = _mm_set1_epi32(static_cast<int>(plan.fullWeight));
+    const __m128i wEdges = _mm_set1_epi32(static_cast<int>(plan.edges.weights));
+    auto* sums = reinterpret_cast<__m128i*>(m_sums.Get());
+    if (plan.edgeCount)
+        SumWholeBlocksSse2<true>(whole, plan.fullCount, wWhole, e0, e1, wEdges, blocks, sums);
+    else
+        SumWholeBlocksSse2<false>(whole, plan.fullCount, wWhole, e0, e1, wEdges, blocks, sums);
+    // The last pixels of a line that do not fill a block.
+    const std::uint32_t ew0 = plan.edges.weights & 0xFFFF, ew1 = plan.edges.weights >> 16;
+    for (std::size_t i = static_cast<std::size_t>(blocks) * 16; i < static_cast<std::size_t>(width) * 4; ++i) {
+        std::uint32_t v = 0;
+        for (int k = 0; k < plan.fullCount; ++k)
+            v += whole[k][i];
+        v *= plan.fullWeight;
+        if (plan.edgeCount)
+            v += e0[i] * ew0 + e1[i] * ew1;
+        m_sums[i] = v;
+    }
+}
+
 void Scaler::ReduceAcrossPlain() {
     const int m = m_dest->nWidth;
     const std::uint32_t* sums = m_sums.Get();
@@ -448,13 +544,18 @@ void Scaler::Run(bool sse2) {
     const bool narrow = sse2 && PrepareNarrow(uniform);
     for (int l = 0; l < m_dest->nHeight; ++l) {
         const std::uint32_t first = m_pairStart[l], count = m_pairStart[l + 1] - first;
+        if (sse2) {
+            const LinePlan& plan = m_plans[l];
+            if (plan.fullCount > 0 && plan.fullCount <= kMaxWholeLines)
+                SumPlanSse2(plan);
+            else
+                SumLinesSse2(&m_pairs[first], count);
+        }
         if (narrow) {
-            SumLinesSse2(&m_pairs[first], count);
             ReduceAcrossNarrowSse2(DestLine(l), uniform);
             continue;
         }
         if (sse2) {
-            SumLinesSse2(&m_pairs[first], count);
             ReduceAcrossSse2();
         } else {
             SumLinesPlain(&m_pairs[first], count);
