@@ -60,20 +60,25 @@ velk58_stop_wine() {
     [ -n "${WINEPREFIX:-}" ] && "$VELK58_WINESERVER" -k >/dev/null 2>&1 || true
 }
 
-# Starts an Xvfb of our own on a free display and exports DISPLAY.
+# Starts an Xvfb of our own and exports DISPLAY. Xvfb itself picks a free
+# display number (-displayfd), so runs started side by side never share one.
 VELK58_XVFB_PID=""
 velk58_start_xvfb() {
-    local n
-    for n in $(seq 90 150); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-    done
-    Xvfb ":$n" -screen 0 "${VELK58_SCREEN:-1024x768x24}" -nolisten tcp >/dev/null 2>&1 </dev/null &
+    local fdfile
+    fdfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 "${VELK58_SCREEN:-1024x768x24}" -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 </dev/null &
     VELK58_XVFB_PID=$!
-    local i
-    for i in $(seq 1 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && break
+    local i n=""
+    for i in $(seq 1 200); do
+        n=$(tr -dc '0-9' <"$fdfile")
+        [ -n "$n" ] && [ -e "/tmp/.X11-unix/X$n" ] && break
         sleep 0.05
     done
+    rm -f "$fdfile"
+    if [ -z "$n" ]; then
+        echo "Xvfb did not start" >&2
+        return 1
+    fi
     export DISPLAY=":$n"
 }
 
