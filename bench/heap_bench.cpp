@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "esl_heap.h"
+#include "bench_timing.h"
 
 namespace {
 
@@ -71,18 +72,6 @@ void RunThreads(const std::vector<Op>& ops, int threads) {
         pool.emplace_back([&ops] { RunOps<Heap>(ops); });
     for (auto& t : pool)
         t.join();
-}
-
-template <typename Fn>
-double MedianMs(int runs, Fn&& fn) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        fn();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
-    return ms[ms.size() / 2];
 }
 
 }  // namespace

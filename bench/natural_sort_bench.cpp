@@ -11,6 +11,7 @@
 
 #include "qel_path.h"
 #include "qel_string.h"
+#include "bench_timing.h"
 
 namespace {
 
@@ -49,15 +50,6 @@ std::vector<qel::CWString> MakeNames() {
     return names;
 }
 
-template <typename Fn>
-double MedianMs(int runs, Fn&& fn) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i)
-        ms.push_back(fn());
-    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
-    return ms[ms.size() / 2];
-}
-
 // Sorts a fresh copy each run; only the sort is timed.
 template <typename T, typename Less = std::less<T>>
 double SortMs(const std::vector<T>& unsorted, Less less = Less()) {
@@ -74,19 +66,19 @@ double SortMs(const std::vector<T>& unsorted, Less less = Less()) {
 
 int main() {
     std::vector<qel::CWString> names = MakeNames();
-    std::printf("bench sort_natural_100000_ms %.1f\n", MedianMs(7, [&] { return SortMs(names); }));
+    std::printf("bench sort_natural_100000_ms %.1f\n", MedianOf(7, [&] { return SortMs(names); }));
 
     std::vector<const wchar_t*> texts;
     for (const qel::CWString& name : names)
         texts.push_back(name.c_str());
     auto plainLess = [](const wchar_t* x, const wchar_t* y) { return std::wcscmp(x, y) < 0; };
-    std::printf("bench sort_wcscmp_100000_ms %.1f\n", MedianMs(7, [&] { return SortMs(texts, plainLess); }));
+    std::printf("bench sort_wcscmp_100000_ms %.1f\n", MedianOf(7, [&] { return SortMs(texts, plainLess); }));
 
     std::vector<qel::CPath> paths;
     paths.reserve(names.size());
     qel::CPath folder(L"C:\\books\\vol1", L'\\');
     for (const qel::CWString& name : names)
         paths.push_back(folder / name.c_str());
-    std::printf("bench sort_path_100000_ms %.1f\n", MedianMs(7, [&] { return SortMs(paths); }));
+    std::printf("bench sort_path_100000_ms %.1f\n", MedianOf(7, [&] { return SortMs(paths); }));
     return 0;
 }

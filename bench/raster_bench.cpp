@@ -14,22 +14,11 @@
 #include "esl_image.h"
 #include "esl_image_draw.h"
 #include "esl_image_reduce.h"
+#include "bench_timing.h"
 
 namespace {
 
 constexpr int kRuns = 7;
-
-template <typename Fn>
-double MedianMs(int runs, Fn&& fn) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        fn();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
-    return ms[ms.size() / 2];
-}
 
 void Print(const char* name, double value) {
     std::printf("bench %s %.2f\n", name, value);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qel_hash.h"
+#include "bench_timing.h"
 
 namespace {
 
@@ -27,18 +28,6 @@ std::vector<uint8_t> MakePattern() {
     for (size_t b = 1; b < kBlocks; ++b)
         std::copy(bytes.begin(), bytes.begin() + kBlockBytes, bytes.begin() + b * kBlockBytes);
     return bytes;
-}
-
-template <typename Fn>
-double MedianMs(int runs, Fn&& fn) {
-    std::vector<double> ms;
-    for (int i = 0; i < runs; ++i) {
-        auto t0 = std::chrono::steady_clock::now();
-        fn();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
-    return ms[ms.size() / 2];
 }
 
 }  // namespace

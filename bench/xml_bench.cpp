@@ -11,20 +11,9 @@
 #include "esl_description.h"
 #include "esl_file.h"
 #include "esl_stream.h"
+#include "bench_timing.h"
 
 namespace {
-
-template <typename Fn>
-double MedianMs(int nRuns, Fn&& fn) {
-    std::vector<double> ms;
-    for (int i = 0; i < nRuns; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        fn();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
-    return ms[ms.size() / 2];
-}
 
 const wchar_t* const kKeys[] = {L"RETURN", L"ESCAPE", L"SPACE", L"LEFT", L"UP", L"RIGHT", L"DOWN", L"DELETE"};
 const wchar_t* const kActions[] = {L"Exit", L"Prev", L"Prev1", L"Next", L"Next1", L"Delete", L"ToggleSpread"};
