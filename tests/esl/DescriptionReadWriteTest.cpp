@@ -297,18 +297,17 @@ TEST(WriteDescription, LinesIndentationAndEscapes) {
     EXPECT_EQ(DumpContents(doc.root), DumpContents(back.root));
 }
 
+// Both sides of the limit: 79 stays at depth 0, 73 wraps at depth 1.
 TEST(WriteDescription, LongAttributeLinesWrapAt80Minus7PerLevel) {
     EDescription root;
     EDescription* e = root.GetContentTag(L"e");
-    const std::wstring v70(70, L'v');
-    e->SetAttrString(L"a", EWideString(v70.c_str()));  // 2 + 70 + 1 + 4 = 77: stays
-    e->SetAttrString(L"b", EWideString(L"x"));         // 77 + 1 + 1 + 4 = 83: wraps
+    e->SetAttrString(L"a", EWideString(std::wstring(72, L'v').c_str()));  // 2 + 72 + 1 + 4 = 79: stays
+    e->SetAttrString(L"b", EWideString(L"x"));                            // 79 + 1 + 1 + 4 = 85: wraps
     EDescription* f = e->GetContentTag(L"f");
-    const std::wstring v61(61, L'w');
-    f->SetAttrString(L"c", EWideString(v61.c_str()));  // 1 + 2 + 61 + 1 + 4 = 69 >= 73? no: stays
-    f->SetAttrString(L"d", EWideString(L"y"));         // 69 + 1 + 1 + 4 = 75 >= 73: wraps
-    const std::string expected = "<e a=\"" + std::string(70, 'v') + "\"\r\n  b=\"x\">\r\n\t<f c=\"" +
-                                 std::string(61, 'w') + "\"\r\n\t  d=\"y\"/>\r\n</e>\r\n";
+    f->SetAttrString(L"c", EWideString(std::wstring(59, L'w').c_str()));  // 1 + 2 + 59 + 1 + 4 = 67: stays
+    f->SetAttrString(L"d", EWideString(L"y"));                            // 67 + 1 + 1 + 4 = 73: wraps
+    const std::string expected = "<e a=\"" + std::string(72, 'v') + "\"\r\n  b=\"x\">\r\n\t<f c=\"" +
+                                 std::string(59, 'w') + "\"\r\n\t  d=\"y\"/>\r\n</e>\r\n";
     EXPECT_EQ(expected, Write(root, 0));
     EDescription back;
     EXPECT_EQ(0, ReadInto(back, expected));
