@@ -410,13 +410,16 @@ public:
 private:
     int Pick(int n) { return static_cast<int>(m_rng() % static_cast<unsigned>(n)); }
 
-    std::wstring Name() {
-        static const wchar_t kFirst[] = L"abcXYZ_\u3042\u65e5";
-        static const wchar_t kMore[] = L"abcXYZ_09.-:\u3042";
-        std::wstring s(1, kFirst[Pick(static_cast<int>(wcslen(kFirst)))]);
-        for (int n = Pick(6); n > 0; --n)
-            s += kMore[Pick(static_cast<int>(wcslen(kMore)))];
+    // n units picked from the set.
+    std::wstring From(const wchar_t* pwszSet, int n) {
+        std::wstring s;
+        while (n-- > 0)
+            s += pwszSet[Pick(static_cast<int>(wcslen(pwszSet)))];
         return s;
+    }
+    std::wstring Name() {
+        std::wstring s = From(L"abcXYZ_\u3042\u65e5", 1);
+        return s + From(L"abcXYZ_09.-:\u3042", Pick(6));
     }
     // Every class of unit: controls and space, the specials, backslash and
     // quotes, ASCII, Japanese, half-width kana, surrogates and the top.
@@ -444,13 +447,7 @@ private:
         s.SetLength(3);
         return s;
     }
-    std::wstring CommentBody() {
-        static const wchar_t kSafe[] = L" abc<&\"\u3042\t";
-        std::wstring s;
-        for (int n = Pick(8); n > 0; --n)
-            s += kSafe[Pick(static_cast<int>(wcslen(kSafe)))];
-        return s;
-    }
+    std::wstring CommentBody() { return From(L" abc<&\"\u3042\t", Pick(8)); }
 
     std::mt19937 m_rng;
 };

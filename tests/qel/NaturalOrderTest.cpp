@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qel_string.h"
@@ -48,37 +49,25 @@ const OrderCase kOrderCases[] = {
 // An independent model of the order: the text as the alternating list (text
 // run, number, text run, number, ...), both lists padded with ("", 0) to the
 // same length and compared item by item.
-struct Token {
-    std::wstring text;
-    uint32_t number;
-};
+using Tokens = std::vector<std::pair<std::wstring, uint32_t>>;
 
-std::vector<Token> Tokens(const std::wstring& s) {
-    std::vector<Token> tokens;
-    size_t i = 0;
-    while (i < s.size()) {
-        Token t{L"", 0};
+Tokens Tokenise(const std::wstring& s) {
+    Tokens tokens;
+    for (size_t i = 0; i < s.size();) {
+        tokens.emplace_back(L"", 0u);
         for (; i < s.size() && !(s[i] >= L'0' && s[i] <= L'9'); ++i)
-            t.text += (s[i] >= L'A' && s[i] <= L'Z') ? wchar_t(s[i] + 32) : s[i];
+            tokens.back().first += (s[i] >= L'A' && s[i] <= L'Z') ? wchar_t(s[i] + 32) : s[i];
         for (; i < s.size() && s[i] >= L'0' && s[i] <= L'9'; ++i)
-            t.number = t.number * 10u + uint32_t(s[i] - L'0');
-        tokens.push_back(t);
+            tokens.back().second = tokens.back().second * 10u + uint32_t(s[i] - L'0');
     }
     return tokens;
 }
 
 int ModelCompare(const std::wstring& a, const std::wstring& b) {
-    std::vector<Token> ta = Tokens(a), tb = Tokens(b);
-    size_t n = std::max(ta.size(), tb.size());
-    ta.resize(n, Token{L"", 0});
-    tb.resize(n, Token{L"", 0});
-    for (size_t i = 0; i < n; ++i) {
-        if (ta[i].text != tb[i].text)
-            return ta[i].text < tb[i].text ? -1 : 1;
-        if (ta[i].number != tb[i].number)
-            return ta[i].number < tb[i].number ? -1 : 1;
-    }
-    return 0;
+    Tokens ta = Tokenise(a), tb = Tokenise(b);
+    ta.resize(std::max(ta.size(), tb.size()), {L"", 0u});
+    tb.resize(ta.size(), {L"", 0u});
+    return ta < tb ? -1 : tb < ta ? 1 : 0;
 }
 
 }  // namespace
