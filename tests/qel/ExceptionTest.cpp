@@ -1,25 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <string>
+#include <memory>
 #include <utility>
 
 #include "qel_exception.h"
 
 TEST(CException, MessageIsSourceLineAndExpressionOnTwoLines) {
-    qel::CException e("qel_serialization", 57, "m_desc.ReadDescription(sb)");
-    EXPECT_STREQ("qel_serialization(57)\nm_desc.ReadDescription(sb)", e.Message());
-
-    qel::CException negative("App", -3, "");
-    EXPECT_STREQ("App(-3)\n", negative.Message());
-
-    // '%' in an expression is text, not a format directive.
-    qel::CException percent("qel_file", 1, "n % 2 == 1");
-    EXPECT_STREQ("qel_file(1)\nn % 2 == 1", percent.Message());
+    EXPECT_STREQ("qel_serialization(57)\nm_desc.ReadDescription(sb)",
+                 qel::CException("qel_serialization", 57, "m_desc.ReadDescription(sb)").Message());
+    EXPECT_STREQ("App(-3)\n", qel::CException("App", -3, "").Message());
+    EXPECT_STREQ("qel_file(1)\nn % 2 == 1", qel::CException("qel_file", 1, "n % 2 == 1").Message())
+        << "'%' in an expression is text, not a format directive";
 }
 
 TEST(CException, CopiesAreDeepAndOutliveTheOriginal) {
-    std::string copied;
-    qel::CException* kept = nullptr;
+    std::unique_ptr<qel::CException> kept;
     {
         qel::CException original("App", 414, "m_hLoadNextThread == NULL");
         qel::CException copy(original);
@@ -27,14 +22,12 @@ TEST(CException, CopiesAreDeepAndOutliveTheOriginal) {
         qel::CException assigned("x", 0, "y");
         assigned = original;
         EXPECT_STREQ(original.Message(), assigned.Message());
-        kept = new qel::CException(copy);
+        kept = std::make_unique<qel::CException>(copy);
     }
     EXPECT_STREQ("App(414)\nm_hLoadNextThread == NULL", kept->Message());
-    delete kept;
 
-    qel::CException moved(qel::CException("App", 418, "m_hLoadPrevThread == NULL"));
     qel::CException target("a", 1, "b");
-    target = std::move(moved);
+    target = qel::CException("App", 418, "m_hLoadPrevThread == NULL");
     EXPECT_STREQ("App(418)\nm_hLoadPrevThread == NULL", target.Message());
 }
 

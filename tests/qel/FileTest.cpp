@@ -51,82 +51,63 @@ std::vector<uint8_t> Pattern(size_t n) {
     return bytes;
 }
 
+// What fn throws: a CException's message, or "int N".
 template <typename Fn>
-std::string CExceptionMessage(Fn&& fn) {
+std::string Thrown(Fn&& fn) {
     try {
         fn();
     } catch (const qel::CException& e) {
         return e.Message();
+    } catch (int value) {
+        return "int " + std::to_string(value);
     } catch (...) {
         return "another exception";
     }
     return "no exception";
 }
 
+// Calls fn with the name and attributes of every entry of a folder.
 template <typename Fn>
-int ThrownInt(Fn&& fn) {
-    try {
-        fn();
-    } catch (int value) {
-        return value;
-    } catch (...) {
-        return 1000;
-    }
-    return 0;
+void ForEachEntry(const std::wstring& folder, Fn&& fn) {
+    WIN32_FIND_DATAW data;
+    esl::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (find)
+        do {
+            if (std::wcscmp(data.cFileName, L".") != 0 && std::wcscmp(data.cFileName, L"..") != 0)
+                fn(std::wstring(data.cFileName), data.dwFileAttributes);
+        } while (::FindNextFileW(find.get(), &data));
 }
 
-// A fresh folder of its own under the temporary folder, emptied and removed
-// afterwards.
+void RemoveTree(const std::wstring& folder) {
+    ForEachEntry(folder, [&](const std::wstring& name, DWORD attributes) {
+        const std::wstring path = folder + L"\\" + name;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return RemoveTree(path);
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(path.c_str());
+    });
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+// A fresh folder of its own under the temporary folder, removed afterwards.
 class FileTest : public testing::Test {
 protected:
     void SetUp() override {
         wchar_t temp[MAX_PATH + 1] = {};
         ASSERT_GT(::GetTempPathW(MAX_PATH + 1, temp), 0u);
-        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-        folder_ =
-            std::wstring(temp) + L"velk58-" + Widen(info->name()) + L"-" + std::to_wstring(::GetCurrentProcessId());
+        const char* name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        folder_ = temp + (L"velk58-" + std::wstring(name, name + std::strlen(name))) + L"-" +
+                  std::to_wstring(::GetCurrentProcessId());
         RemoveTree(folder_);
         ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr));
     }
     void TearDown() override { RemoveTree(folder_); }
 
-    std::wstring In(const wchar_t* name) const { return folder_ + L"\\" + name; }
-
-    std::vector<std::wstring> Listing() const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW data;
-        esl::UniqueFind find(::FindFirstFileW((folder_ + L"\\*").c_str(), &data));
-        if (!find)
-            return names;
-        do {
-            std::wstring name = data.cFileName;
-            if (name != L"." && name != L"..")
-                names.push_back(name);
-        } while (::FindNextFileW(find.get(), &data));
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    static std::wstring Widen(const char* s) { return std::wstring(s, s + std::strlen(s)); }
-
-    static void RemoveTree(const std::wstring& folder) {
-        WIN32_FIND_DATAW data;
-        esl::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
-        if (find) {
-            do {
-                std::wstring name = data.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                std::wstring path = folder + L"\\" + name;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveTree(path);
-                } else {
-                    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    ::DeleteFileW(path.c_str());
-                }
-            } while (::FindNextFileW(find.get(), &data));
-        }
-        ::RemoveDirectoryW(folder.c_str());
+    std::wstring In(const std::wstring& name) const { return folder_ + L"\\" + name; }
+    size_t EntryCount() const {
+        size_t n = 0;
+        ForEachEntry(folder_, [&](const std::wstring&, DWORD) { ++n; });
+        return n;
     }
 
     std::wstring folder_;
@@ -135,26 +116,22 @@ protected:
 }  // namespace
 
 TEST_F(FileTest, ReadWholeFileGivesTheExactContents) {
-    std::vector<uint8_t> bytes = Pattern(70001);
-    WriteBytes(In(L"page.bin"), bytes);
-    ASSERT_EQ(bytes.size(), qel::GetFileSize(In(L"page.bin").c_str()));
-
-    std::vector<uint8_t> buffer(bytes.size());
-    qel::ReadWholeFile(In(L"page.bin").c_str(), buffer.data(), buffer.size());
-    EXPECT_EQ(bytes, buffer);
-
+    const std::vector<uint8_t> bytes = Pattern(70001);
+    WriteBytes(In(L"表紙.jpg"), bytes);
+    ASSERT_EQ(bytes.size(), qel::GetFileSize(In(L"表紙.jpg").c_str()));
+    std::vector<uint8_t> exact(bytes.size());
+    qel::ReadWholeFile(In(L"表紙.jpg").c_str(), exact.data(), exact.size());
+    EXPECT_EQ(bytes, exact);
     // A larger buffer: the file at its start, the rest untouched.
-    std::vector<uint8_t> larger(bytes.size() + 64, 0xEE);
-    qel::ReadWholeFile(In(L"page.bin").c_str(), larger.data(), larger.size());
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), larger.begin()));
-    EXPECT_TRUE(std::all_of(larger.begin() + bytes.size(), larger.end(), [](uint8_t b) { return b == 0xEE; }));
-}
-
-TEST_F(FileTest, ReadWholeFileReadsJapaneseNamesAndEmptyFiles) {
-    WriteBytes(In(L"表紙.jpg"), Pattern(10));
-    std::vector<uint8_t> buffer(10);
+    std::vector<uint8_t> buffer(bytes.size() + 64, 0xEE);
     qel::ReadWholeFile(In(L"表紙.jpg").c_str(), buffer.data(), buffer.size());
-    EXPECT_EQ(Pattern(10), buffer);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buffer.begin()));
+    EXPECT_TRUE(std::all_of(buffer.begin() + bytes.size(), buffer.end(), [](uint8_t b) { return b == 0xEE; }));
+
+    // The caller's buffer is one byte short; what lies behind it is ours.
+    std::vector<uint8_t> memory(bytes.size() + 32, 0xCC);
+    EXPECT_EQ("int -1", Thrown([&] { qel::ReadWholeFile(In(L"表紙.jpg").c_str(), memory.data(), bytes.size() - 1); }));
+    EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xCC; }));
 
     WriteBytes(In(L"empty"), {});
     EXPECT_EQ(0u, qel::GetFileSize(In(L"empty").c_str()));
@@ -163,52 +140,38 @@ TEST_F(FileTest, ReadWholeFileReadsJapaneseNamesAndEmptyFiles) {
     EXPECT_EQ(0x5A, guard);
 }
 
-TEST_F(FileTest, ABufferOneByteTooSmallThrowsMinusOneAndStaysUntouched) {
-    std::vector<uint8_t> bytes = Pattern(4096);
-    WriteBytes(In(L"page.bin"), bytes);
-    // The caller's buffer is one byte short; what lies behind it is ours.
-    std::vector<uint8_t> memory(bytes.size() + 32, 0xCC);
-    EXPECT_EQ(-1, ThrownInt([&] { qel::ReadWholeFile(In(L"page.bin").c_str(), memory.data(), bytes.size() - 1); }));
-    EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xCC; }));
-}
-
 TEST_F(FileTest, AMissingFileIsLookedForInAnArchive) {
     EXPECT_EQ(0u, qel::GetFileSize(In(L"missing.jpg").c_str()));
     EXPECT_EQ(0u, qel::GetFileSize(nullptr));
     uint8_t buffer[16] = {};
     // No archive plug-in claims the path, so the archive fallback refuses it.
-    EXPECT_EQ(kMissingOnDisk,
-              CExceptionMessage([&] { qel::ReadWholeFile(In(L"missing.jpg").c_str(), buffer, sizeof(buffer)); }));
-    EXPECT_EQ(kMissingOnDisk,
-              CExceptionMessage([&] { qel::ReadWholeFile(In(L"book.zip\\001.jpg").c_str(), buffer, sizeof(buffer)); }));
+    for (const wchar_t* name : {L"missing.jpg", L"book.zip\\001.jpg"}) {
+        EXPECT_EQ(kMissingOnDisk, Thrown([&] { qel::ReadWholeFile(In(name).c_str(), buffer, 16); }));
+    }
 }
 
 TEST_F(FileTest, CFileOpensReadsWritesAndCloses) {
     qel::CFile file;
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(kOpenFailed, CExceptionMessage([&] { file.Open(In(L"missing").c_str(), false); }));
-    EXPECT_EQ(kSizeFailed, CExceptionMessage([&] { file.Size(); })) << "no file is open";
+    EXPECT_EQ(kOpenFailed, Thrown([&] { file.Open(In(L"missing").c_str(), false); }));
+    EXPECT_EQ(kSizeFailed, Thrown([&] { file.Size(); })) << "no file is open";
     uint8_t byte = 0;
     EXPECT_EQ(0u, file.Read(&byte, 1));
 
-    // Writing creates the file...
     file.Open(In(L"new.txt").c_str(), true);
     EXPECT_TRUE(file.IsOpen());
     EXPECT_EQ(5u, file.Write("hello", 5));
-    EXPECT_EQ(5u, file.Size());
     file.Close();
     file.Close();  // harmless twice
     EXPECT_FALSE(file.IsOpen());
 
-    // ...and opening it again for writing keeps its contents.
     file.Open(In(L"new.txt").c_str(), true);
-    EXPECT_EQ(5u, file.Size());
+    EXPECT_EQ(5u, file.Size()) << "opening for writing keeps the contents";
     EXPECT_EQ(1u, file.Write("J", 1));
     file.Close();
-    std::vector<uint8_t> expected = {'J', 'e', 'l', 'l', 'o'};
-    EXPECT_EQ(expected, ReadBytes(In(L"new.txt")));
+    EXPECT_EQ((std::vector<uint8_t>{'J', 'e', 'l', 'l', 'o'}), ReadBytes(In(L"new.txt")));
 
-    // Reading shares with other readers and reads what is there.
+    // Reading shares with other readers.
     file.Open(In(L"new.txt").c_str(), false);
     qel::CFile second;
     second.Open(In(L"new.txt").c_str(), false);
@@ -216,14 +179,6 @@ TEST_F(FileTest, CFileOpensReadsWritesAndCloses) {
     EXPECT_EQ(5u, file.Read(text, sizeof(text)));
     EXPECT_STREQ("Jello", text);
     EXPECT_EQ(0u, file.Write("x", 1)) << "a file opened for reading refuses writes";
-}
-
-TEST_F(FileTest, RemoveFileWithoutTheRecycleBinDeletes) {
-    WriteBytes(In(L"gone.jpg"), Pattern(3));
-    qel::RemoveFile(In(L"gone.jpg").c_str(), false);
-    EXPECT_FALSE(Exists(In(L"gone.jpg")));
-    qel::RemoveFile(In(L"never-was.jpg").c_str(), false);  // reports nothing
-    qel::RemoveFile(In(L"never-was.jpg").c_str(), true);
 }
 
 // Wine's shell moves a recycled file to the desktop trash of the Unix user
@@ -244,13 +199,19 @@ static std::wstring WineTrashFolder() {
     return home + L"\\.local\\share\\Trash";
 }
 
-TEST_F(FileTest, RemoveFileToTheRecycleBinTakesTheFileOutOfItsFolder) {
-    std::wstring name = L"velk58-recycled-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(::GetTickCount()) + L".jpg";
-    WriteBytes(In(name.c_str()), Pattern(100));
-    qel::RemoveFile(In(name.c_str()).c_str(), true);
-    EXPECT_FALSE(Exists(In(name.c_str()))) << "the file left its folder";
-    EXPECT_TRUE(Listing().empty());
+TEST_F(FileTest, RemoveFileDeletesOrTakesTheFileToTheRecycleBin) {
+    WriteBytes(In(L"gone.jpg"), Pattern(3));
+    qel::RemoveFile(In(L"gone.jpg").c_str(), false);
+    EXPECT_FALSE(Exists(In(L"gone.jpg")));
+    qel::RemoveFile(In(L"never-was.jpg").c_str(), false);  // reports nothing
+    qel::RemoveFile(In(L"never-was.jpg").c_str(), true);
+
+    const std::wstring name = L"velk58-recycled-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(::GetTickCount()) + L".jpg";
+    WriteBytes(In(name), Pattern(100));
+    qel::RemoveFile(In(name).c_str(), true);
+    EXPECT_FALSE(Exists(In(name))) << "the file left its folder";
+    EXPECT_EQ(0u, EntryCount());
 
     std::wstring trash = WineTrashFolder();
     if (trash.empty() || !Exists(trash + L"\\files"))
@@ -263,9 +224,8 @@ TEST_F(FileTest, RemoveFileToTheRecycleBinTakesTheFileOutOfItsFolder) {
 
 TEST_F(FileTest, CreateUniqueFileStartsWithOneCharacter) {
     qel::CPath path = qel::CreateUniqueFile(folder_.c_str(), L"zip");
-    EXPECT_TRUE(path == qel::CPath((folder_ + L"\\").c_str()) / path.FileName().c_str());
     EXPECT_STREQ((folder_ + L"\\").c_str(), path.Folder().c_str());
-    std::wstring stem = path.Stem().c_str();
+    const std::wstring stem = path.Stem().c_str();
     EXPECT_EQ(1u, stem.size());
     EXPECT_NE(std::wstring::npos, std::wstring(L"0123456789ABCDEF").find(stem)) << "upper-case hexadecimal";
     EXPECT_STREQ(L".zip", path.Extension().c_str());
@@ -284,28 +244,26 @@ TEST_F(FileTest, CreateUniqueFileSkipsExistingNames) {
     // has two characters; then every two-character name too.
     const wchar_t kHex[] = L"0123456789ABCDEF";
     for (int i = 0; i < 16; ++i)
-        WriteBytes(In((std::wstring(1, kHex[i]) + L".zip").c_str()), {});
+        WriteBytes(In(std::wstring(1, kHex[i]) + L".zip"), {});
     qel::CPath two = qel::CreateUniqueFile(folder_.c_str(), L"zip");
     EXPECT_EQ(2u, std::wstring(two.Stem().c_str()).size()) << two.c_str();
 
     for (int i = 0; i < 16; ++i)
         for (int j = 0; j < 16; ++j)
-            WriteBytes(In((std::wstring{kHex[i], kHex[j]} + L".zip").c_str()), {});
+            WriteBytes(In(std::wstring{kHex[i], kHex[j]} + L".zip"), {});
     qel::CPath three = qel::CreateUniqueFile(folder_.c_str(), L"zip");
     EXPECT_EQ(3u, std::wstring(three.Stem().c_str()).size()) << three.c_str();
-    EXPECT_EQ(16u + 256u + 1u, Listing().size()) << "no existing file was touched or removed";
+    EXPECT_EQ(16u + 256u + 1u, EntryCount()) << "no existing file was touched or removed";
 }
 
-TEST_F(FileTest, CreateUniqueFileManyTimesGivesDistinctFiles) {
+TEST_F(FileTest, CreateUniqueFileManyTimesGivesDistinctFilesInTheFolderOrTheTemporaryOne) {
     std::set<std::wstring> names;
     for (int i = 0; i < 300; ++i) {
         qel::CPath path = qel::CreateUniqueFile(folder_.c_str(), L".tmp");
         ASSERT_TRUE(names.insert(path.FileName().c_str()).second) << "repeated " << path.c_str();
     }
-    EXPECT_EQ(names.size(), Listing().size());
-}
+    EXPECT_EQ(names.size(), EntryCount());
 
-TEST_F(FileTest, CreateUniqueFileInTheTemporaryFolder) {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
     qel::CPath path = qel::CreateUniqueFile(nullptr, L"velk58");
@@ -314,21 +272,18 @@ TEST_F(FileTest, CreateUniqueFileInTheTemporaryFolder) {
     ::DeleteFileW(path.c_str());
 }
 
-TEST_F(FileTest, CreateUniqueFileNeedsAnExistingFolder) {
-    EXPECT_EQ(kNoFolder, CExceptionMessage([&] { qel::CreateUniqueFile(In(L"missing").c_str(), L"zip"); }));
-    WriteBytes(In(L"plain"), {});
-    EXPECT_EQ(kNoFolder, CExceptionMessage([&] { qel::CreateUniqueFile(In(L"plain").c_str(), L"zip"); }))
-        << "a file is not a folder";
-    EXPECT_EQ(kNoFolder, CExceptionMessage([&] { qel::CreateUniqueFile(L"a\\..\\..", L"zip"); }))
-        << "a folder text that normalises to nothing";
-}
-
 // The tests run as any user, root included, for whom permissions do not
 // stop a creation; /proc refuses new files to everyone.
-TEST_F(FileTest, CreateUniqueFileGivesUpOnAnUnwritableFolder) {
+TEST_F(FileTest, CreateUniqueFileNeedsAnExistingWritableFolder) {
+    WriteBytes(In(L"plain"), {});
+    // Missing, a file, and a folder text that normalises to nothing.
+    for (const std::wstring& folder : {In(L"missing"), In(L"plain"), std::wstring(L"a\\..\\..")}) {
+        SCOPED_TRACE(testing::Message() << folder);
+        EXPECT_EQ(kNoFolder, Thrown([&] { qel::CreateUniqueFile(folder.c_str(), L"zip"); }));
+    }
     const wchar_t kProc[] = L"Z:\\proc";
     DWORD attributes = ::GetFileAttributesW(kProc);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         GTEST_SKIP() << "no Z:\\proc to stand for an unwritable folder";
-    EXPECT_EQ(kUnwritable, CExceptionMessage([&] { qel::CreateUniqueFile(kProc, L"zip"); }));
+    EXPECT_EQ(kUnwritable, Thrown([&] { qel::CreateUniqueFile(kProc, L"zip"); }));
 }

@@ -28,20 +28,15 @@ const NormaliseCase kNormaliseCases[] = {
     {"one leading backslash", L"\\books\\x.jpg", {}, L""},
     {"one leading slash", L"/books/x.jpg", {}, L""},
     {"just a separator", L"\\", {}, L""},
-    {"just a slash", L"/", {}, L""},
     {"plain relative path", L"a\\b.jpg", {L"a", L"b.jpg"}, L"a\\b.jpg"},
-    {"one component", L"x.jpg", {L"x.jpg"}, L"x.jpg"},
     {"'.' and '..' resolve", L"C:\\a\\.\\b\\..\\c.jpg", {L"C:", L"a", L"c.jpg"}, L"C:\\a\\c.jpg"},
-    {"slashes become the separator", L"C:/a/c.jpg", {L"C:", L"a", L"c.jpg"}, L"C:\\a\\c.jpg"},
     {"mixed separators", L"C:\\a/b\\c", {L"C:", L"a", L"b", L"c"}, L"C:\\a\\b\\c"},
     {"drive root", L"C:\\", {L"C:"}, L"C:"},
     {"bare drive", L"C:", {L"C:"}, L"C:"},
     {"trailing separator dropped", L"C:\\books\\", {L"C:", L"books"}, L"C:\\books"},
-    {"without trailing separator", L"C:\\books", {L"C:", L"books"}, L"C:\\books"},
     {"network path", L"\\\\server\\share\\x.jpg", {L"\\\\server", L"share", L"x.jpg"}, L"\\\\server\\share\\x.jpg"},
     {"network path with slashes", L"//server/share", {L"\\\\server", L"share"}, L"\\\\server\\share"},
     {"'..' above the start", L"a\\..\\..\\b", {}, L""},
-    {"lone '..'", L"..", {}, L""},
     {"everything climbed away", L"a\\..", {}, L""},
     {"lone '.'", L".", {}, L""},
     {"trailing '.'", L"a\\.", {L"a"}, L"a"},
@@ -50,8 +45,7 @@ const NormaliseCase kNormaliseCases[] = {
     {"doubled separator after a drive", L"C:\\\\a", {L"C:", L"", L"a"}, L"C:\\\\a"},
     {"trailing doubled separator", L"a\\\\", {L"a", L""}, L"a\\"},
     {"drive-relative name", L"C:abc", {L"C:", L"abc"}, L"C:\\abc"},
-    {"'.0' is a name, not '.'", L"a\\.0\\x", {L"a", L".0", L"x"}, L"a\\.0\\x"},
-    {"'..0' is a name, not '..'", L"a\\..0\\x", {L"a", L"..0", L"x"}, L"a\\..0\\x"},
+    {"'.0' and '..0' are names", L"a\\.0\\..0", {L"a", L".0", L"..0"}, L"a\\.0\\..0"},
     {"dotted names stay", L"a\\...\\.hidden", {L"a", L"...", L".hidden"}, L"a\\...\\.hidden"},
     {"'..' after the network prefix", L"\\\\server\\..\\x", {L"\\\\x"}, L"\\\\x"},
     {"nothing left for the network prefix", L"\\\\server\\..", {}, L""},
@@ -66,16 +60,8 @@ TEST(CPath, NormalisesByEveryRule) {
         qel::CPath path(c.input, L'\\');
         EXPECT_EQ(c.components, Components(path));
         EXPECT_STREQ(c.text, path.c_str());
-        EXPECT_EQ(c.components.size(), path.Count());
         EXPECT_EQ(c.components.empty(), path.IsEmpty());
     }
-}
-
-TEST(CPath, JoinsWithItsOwnSeparator) {
-    qel::CPath slashed(L"C:\\a\\b.jpg", L'/');
-    EXPECT_STREQ(L"C:/a/b.jpg", slashed.c_str());
-    EXPECT_EQ(L'/', slashed.Separator());
-    EXPECT_STREQ(L"C:/a/b.jpg/c", (slashed / L"c").c_str());
 }
 
 TEST(CPath, ShiftJisTrailBytesAreNoSeparators) {
@@ -131,47 +117,36 @@ TEST(CPath, JoiningNormalisesAgain) {
     EXPECT_STREQ(L"a\\c", p.c_str());
 }
 
-TEST(CPath, AssignmentAndCopies) {
-    qel::CPath slashed(L"a/b", L'/');
+TEST(CPath, CopiesAssignmentAndTheirSeparator) {
+    qel::CPath slashed(L"C:\\a\\b", L'/');
+    EXPECT_STREQ(L"C:/a/b/c", (slashed / L"c").c_str()) << "joined with its own separator";
     qel::CPath copy(slashed);
-    EXPECT_STREQ(L"a/b", copy.c_str());
-    EXPECT_EQ(L'/', copy.Separator());
-
+    EXPECT_STREQ(L"C:/a/b", copy.c_str());
     qel::CPath assigned(L'\\');
     assigned = slashed;
-    EXPECT_STREQ(L"a/b", assigned.c_str());
     EXPECT_EQ(L'/', assigned.Separator());
-
     assigned = L"x/y";
     EXPECT_STREQ(L"x\\y", assigned.c_str()) << "wide text always gets the backslash";
-    EXPECT_EQ(L'\\', assigned.Separator());
 
     // A trailing empty component is not in the text's normal form; copies
     // keep it, so that a copy stays equal to its source.
     qel::CPath trailing(L"a\\\\", L'\\');
-    ASSERT_EQ(2u, trailing.Count());
     qel::CPath trailingCopy(trailing);
     EXPECT_EQ(2u, trailingCopy.Count());
     EXPECT_TRUE(trailingCopy == trailing);
 
     qel::CPath moved(std::move(copy));
-    EXPECT_STREQ(L"a/b", moved.c_str());
+    EXPECT_STREQ(L"C:/a/b", moved.c_str());
     EXPECT_TRUE(copy.IsEmpty()) << "a moved-from path reads as empty";  // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(0u, copy.Count());
     copy = L"z";
     EXPECT_STREQ(L"z", copy.c_str());
 }
 
-struct PartsCase {
-    const wchar_t* path;
-    const wchar_t* folder;
-    const wchar_t* fileName;
-    const wchar_t* stem;
-    const wchar_t* extension;
-};
-
 TEST(CPath, FolderFileNameStemExtension) {
-    const PartsCase cases[] = {
+    struct Case {
+        const wchar_t *path, *folder, *fileName, *stem, *extension;
+    };
+    const Case cases[] = {
         {L"C:\\books\\a.jpg", L"C:\\books\\", L"a.jpg", L"a", L".jpg"},
         {L"archive.tar.gz", L"", L"archive.tar.gz", L"archive.tar", L".gz"},
         {L".hidden", L"", L".hidden", L"", L".hidden"},
@@ -181,13 +156,12 @@ TEST(CPath, FolderFileNameStemExtension) {
         {L"d.ir\\file", L"d.ir\\", L"file", L"file", L""},
         {L"C:\\list.SZ7", L"C:\\", L"list.SZ7", L"list", L".SZ7"},
     };
-    for (const PartsCase& c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "'" << c.path << "'");
         qel::CPath path(c.path, L'\\');
-        EXPECT_STREQ(c.folder, path.Folder().c_str());
-        EXPECT_STREQ(c.fileName, path.FileName().c_str());
-        EXPECT_STREQ(c.stem, path.Stem().c_str());
-        EXPECT_STREQ(c.extension, path.Extension().c_str());
+        EXPECT_EQ(std::wstring(c.folder) + L"|" + c.fileName + L"|" + c.stem + L"|" + c.extension,
+                  std::wstring(path.Folder().c_str()) + L"|" + path.FileName().c_str() + L"|" + path.Stem().c_str() +
+                      L"|" + path.Extension().c_str());
     }
     EXPECT_TRUE(qel::CPath(L"C:\\list.SZ7", L'\\').Extension() == L".sz7");
 }
@@ -205,20 +179,12 @@ TEST(CPath, LongComponentsDoNotOverflowTheSplitter) {
 
 TEST(CPath, EqualityAndOrderGoByComponent) {
     EXPECT_TRUE(qel::CPath(L"C:\\Books\\IMG1.jpg") == qel::CPath(L"c:/books/img01.JPG"));
-    EXPECT_FALSE(qel::CPath(L"C:\\Books\\IMG1.jpg") != qel::CPath(L"c:/books/img01.JPG"));
-    EXPECT_TRUE(qel::CPath(L"a\\b") != qel::CPath(L"a\\b\\c"));
     EXPECT_TRUE(qel::CPath(L"a\\b") < qel::CPath(L"a\\b\\c")) << "the shorter path first";
     EXPECT_TRUE(qel::CPath(L"a9\\x") < qel::CPath(L"a10\\x"));
     EXPECT_TRUE(qel::CPath(L"a\\z") < qel::CPath(L"b")) << "the first component decides";
     // Component-wise, not on the joined text: '\' (92) sorts after '.' (46).
     EXPECT_TRUE(qel::CPath(L"a\\b") < qel::CPath(L"a.b"));
     EXPECT_FALSE(qel::CPath(L"a.b") < qel::CPath(L"a\\b"));
-
-    std::vector<qel::CPath> pages = {qel::CPath(L"img10.jpg"), qel::CPath(L"img9.jpg"), qel::CPath(L"IMG1.jpg")};
-    std::sort(pages.begin(), pages.end());
-    EXPECT_STREQ(L"IMG1.jpg", pages[0].c_str());
-    EXPECT_STREQ(L"img9.jpg", pages[1].c_str());
-    EXPECT_STREQ(L"img10.jpg", pages[2].c_str());
 }
 
 // The order must be a strict weak order with == as its equivalence, so that
@@ -243,27 +209,22 @@ TEST(CPath, OrderIsConsistentOverRandomPaths) {
         ASSERT_TRUE(qel::CPath(p.c_str(), L'\\') == p) << "normalising the text again gives the same path";
         ASSERT_EQ(size_t(n), p.Count());
     }
-    for (size_t i = 0; i < paths.size(); ++i) {
-        for (size_t j = 0; j < paths.size(); ++j) {
-            const qel::CPath& a = paths[i];
-            const qel::CPath& b = paths[j];
-            bool less = a < b, greater = b < a, equal = a == b;
+    for (const qel::CPath& a : paths) {
+        for (const qel::CPath& b : paths) {
+            const bool less = a < b, greater = b < a, equal = a == b;
             ASSERT_FALSE(less && greater) << "asymmetry: " << a.c_str() << " " << b.c_str();
             ASSERT_EQ(equal, !less && !greater) << "== is the equivalence: " << a.c_str() << " " << b.c_str();
             ASSERT_EQ(!equal, a != b);
         }
     }
-    for (size_t i = 0; i < 100; ++i) {
-        for (size_t j = 0; j < 100; ++j) {
-            if (!(paths[i] < paths[j]) && !(paths[i] == paths[j]))
-                continue;
-            for (size_t k = 0; k < 100; ++k) {
-                if (!(paths[j] < paths[k]) && !(paths[j] == paths[k]))
+    auto lessOrEqual = [&](size_t i, size_t j) { return paths[i] < paths[j] || paths[i] == paths[j]; };
+    for (size_t i = 0; i < 100; ++i)
+        for (size_t j = 0; j < 100; ++j)
+            for (size_t k = 0; k < 100 && lessOrEqual(i, j); ++k) {
+                if (!lessOrEqual(j, k))
                     continue;
-                bool strict = paths[i] < paths[j] || paths[j] < paths[k];
+                const bool strict = paths[i] < paths[j] || paths[j] < paths[k];
                 ASSERT_TRUE(strict ? paths[i] < paths[k] : paths[i] == paths[k])
                     << "transitivity: " << paths[i].c_str() << " " << paths[j].c_str() << " " << paths[k].c_str();
             }
-        }
-    }
 }

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 
@@ -57,10 +56,9 @@ void SaveLikeTheViewer(const std::string& path, const Settings& s) {
 
 Settings LoadLikeTheViewer(const std::string& path) {
     Settings s;
-    DWORD dwColor = 0xFF808080u;
     try {
         qel::CSerializationReader ar(path.c_str(), "option");
-        ar.ReadInteger("bkColor.dwPixelCode", dwColor);
+        ar.ReadInteger("bkColor.dwPixelCode", s.dwColor);
         ar.ReadBool("m_bWriteLastSz", s.bWriteLastSz);
         if (ar.BeginArray("m_keyAction") == 0) {
             s.keys.clear();
@@ -78,26 +76,35 @@ Settings LoadLikeTheViewer(const std::string& path) {
         }
     } catch (...) {
     }
-    s.dwColor = dwColor;
     return s;
-}
-
-std::string Binding(const char* key, const char* action) {
-    return std::string("\t\t\t<element obj_name=\"std::pair\" type=\"object\">\r\n") +
-           "\t\t\t\t<_first type=\"string\" value=\"" + key + "\"/>\r\n" + "\t\t\t\t<_second type=\"string\" value=\"" +
-           action + "\"/>\r\n" + "\t\t\t</element>\r\n";
 }
 
 const char kDecl[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
 
+// A file whose option section holds the given bytes, unformatted.
+std::string Section(const std::string& body) {
+    return kDecl + ("<serialization><option>" + body) + "</option></serialization>";
+}
+
+// The file the writer gives for an option section of these lines.
+std::string Written(const std::string& lines, const char* root = "serialization", const char* section = "option") {
+    return kDecl + ("<" + std::string(root) + ">\r\n\t<" + section + ">\r\n") + lines + "\t</" + section + ">\r\n</" +
+           root + ">\r\n";
+}
+
 std::string DefaultFile() {
-    return std::string(kDecl) + "<serialization>\r\n" + "\t<option>\r\n" +
-           "\t\t<_bkColor.dwPixelCode type=\"integer\" value=\"0FF808080H\"/>\r\n" +
-           "\t\t<_m_bWriteLastSz type=\"string\" value=\"true\"/>\r\n" + "\t\t<_m_keyAction type=\"array\">\r\n" +
-           Binding("RETURN", "Exit") + Binding("ESCAPE", "Exit") + Binding("SPACE", "Exit") + Binding("LEFT", "Prev") +
-           Binding("UP", "Prev1") + Binding("RIGHT", "Next") + Binding("DOWN", "Next1") + Binding("DELETE", "Delete") +
-           Binding("B", "SetWallPaper") + Binding("C", "ChangeBkColor") + Binding("L", "ToggleBind") +
-           Binding("S", "ToggleSpread") + "\t\t</_m_keyAction>\r\n" + "\t</option>\r\n" + "</serialization>\r\n";
+    std::string lines =
+        "\t\t<_bkColor.dwPixelCode type=\"integer\" value=\"0FF808080H\"/>\r\n"
+        "\t\t<_m_bWriteLastSz type=\"string\" value=\"true\"/>\r\n\t\t<_m_keyAction type=\"array\">\r\n";
+    const char* const kPairs[][2] = {{"RETURN", "Exit"},     {"ESCAPE", "Exit"},   {"SPACE", "Exit"},
+                                     {"LEFT", "Prev"},       {"UP", "Prev1"},      {"RIGHT", "Next"},
+                                     {"DOWN", "Next1"},      {"DELETE", "Delete"}, {"B", "SetWallPaper"},
+                                     {"C", "ChangeBkColor"}, {"L", "ToggleBind"},  {"S", "ToggleSpread"}};
+    for (const auto& pair : kPairs)
+        lines += std::string("\t\t\t<element obj_name=\"std::pair\" type=\"object\">\r\n") +
+                 "\t\t\t\t<_first type=\"string\" value=\"" + pair[0] + "\"/>\r\n" +
+                 "\t\t\t\t<_second type=\"string\" value=\"" + pair[1] + "\"/>\r\n\t\t\t</element>\r\n";
+    return Written(lines + "\t\t</_m_keyAction>\r\n");
 }
 
 class Serialization : public testing::Test {
@@ -141,10 +148,11 @@ std::string RaisedBy(const std::string& path) {
 
 TEST_F(Serialization, DefaultsGiveTheFileOfTheViewerAndASecondSaveTheSameBytes) {
     SaveLikeTheViewer(m_path, Settings());
-    const std::string first = Get();
-    EXPECT_EQ(DefaultFile(), first);
+    EXPECT_EQ(DefaultFile(), Get());
     SaveLikeTheViewer(m_path, Settings());
-    EXPECT_EQ(first, Get());
+    EXPECT_EQ(DefaultFile(), Get());
+    const Settings defaults = LoadLikeTheViewer(m_path);
+    EXPECT_EQ(kDefaultBindings, defaults.keys);
 }
 
 TEST_F(Serialization, ReadsBackWhatWasWritten) {
@@ -157,72 +165,42 @@ TEST_F(Serialization, ReadsBackWhatWasWritten) {
     EXPECT_EQ(s.dwColor, back.dwColor);
     EXPECT_EQ(s.bWriteLastSz, back.bWriteLastSz);
     EXPECT_EQ(s.keys, back.keys);
-
-    SaveLikeTheViewer(m_path, Settings());
-    const Settings defaults = LoadLikeTheViewer(m_path);
-    EXPECT_EQ(0xFF808080u, defaults.dwColor);
-    EXPECT_TRUE(defaults.bWriteLastSz);
-    EXPECT_EQ(kDefaultBindings, defaults.keys);
 }
 
 TEST_F(Serialization, EverythingNotWrittenSurvivesInDocumentOrder) {
-    const std::string before = std::string(kDecl) +
-                               "<!-- hand-written -->\r\n"
-                               "<serialization>\r\n"
-                               "\t<other>\r\n"
-                               "\t\t<_x type=\"integer\" value=\"5\"/>\r\n"
-                               "\t</other>\r\n"
-                               "\t<!-- keep me -->\r\n"
-                               "\t<option>\r\n"
-                               "\t\t<unknown a=\"1\">text</unknown>\r\n"
-                               "\t\t<_m_bWriteLastSz extra=\"kept\" type=\"string\" value=\"false\"/>\r\n"
-                               "\t\tloose&#32;text\r\n"
-                               "\t</option>\r\n"
-                               "</serialization>\r\n"
-                               "<trailer/>\r\n";
-    Put(before);
+    auto file = [](const char* value, const char* added) {
+        return std::string(kDecl) +
+               "<!-- hand-written -->\r\n<serialization>\r\n"
+               "\t<other>\r\n\t\t<_x type=\"integer\" value=\"5\"/>\r\n\t</other>\r\n"
+               "\t<!-- keep me -->\r\n\t<option>\r\n"
+               "\t\t<unknown a=\"1\">text</unknown>\r\n"
+               "\t\t<_m_bWriteLastSz extra=\"kept\" type=\"string\" value=\"" +
+               value + "\"/>\r\n\t\tloose&#32;text\r\n" + added + "\t</option>\r\n</serialization>\r\n<trailer/>\r\n";
+    };
+    Put(file("false", ""));
     {
         qel::CSerializationWriter ar(m_path.c_str(), "option");
         ar.WriteBool("m_bWriteLastSz", true);
         ar.WriteInteger("bkColor.dwPixelCode", -1);
     }
-    const std::string after = std::string(kDecl) +
-                              "<!-- hand-written -->\r\n"
-                              "<serialization>\r\n"
-                              "\t<other>\r\n"
-                              "\t\t<_x type=\"integer\" value=\"5\"/>\r\n"
-                              "\t</other>\r\n"
-                              "\t<!-- keep me -->\r\n"
-                              "\t<option>\r\n"
-                              "\t\t<unknown a=\"1\">text</unknown>\r\n"
-                              "\t\t<_m_bWriteLastSz extra=\"kept\" type=\"string\" value=\"true\"/>\r\n"
-                              "\t\tloose&#32;text\r\n"
-                              "\t\t<_bkColor.dwPixelCode type=\"integer\" value=\"-1\"/>\r\n"
-                              "\t</option>\r\n"
-                              "</serialization>\r\n"
-                              "<trailer/>\r\n";
-    EXPECT_EQ(after, Get());
+    EXPECT_EQ(file("true", "\t\t<_bkColor.dwPixelCode type=\"integer\" value=\"-1\"/>\r\n"), Get());
 }
 
 TEST_F(Serialization, OtherEncodingsAreReadAndRewrittenAsUtf8) {
-    // "ESCAPE" bound through a Shift-JIS file with a comment in Japanese.
     Put("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\r\n<serialization><option>"
         "<!--\x93\xfa\x96\x7b--><_m_bWriteLastSz type=\"string\" value=\"false\"/></option></serialization>");
     EXPECT_FALSE(LoadLikeTheViewer(m_path).bWriteLastSz);
     { qel::CSerializationWriter ar(m_path.c_str(), "option"); }
-    EXPECT_EQ(std::string(kDecl) +
-                  "<serialization>\r\n\t<option>\r\n\t\t<!--\xE6\x97\xA5\xE6\x9C\xAC-->\r\n"
-                  "\t\t<_m_bWriteLastSz type=\"string\" value=\"false\"/>\r\n\t</option>\r\n</serialization>\r\n",
-              Get());
+    EXPECT_EQ(
+        Written("\t\t<!--\xE6\x97\xA5\xE6\x9C\xAC-->\r\n\t\t<_m_bWriteLastSz type=\"string\" value=\"false\"/>\r\n"),
+        Get());
 }
 
 TEST_F(Serialization, WrongTypesAreIgnoredOnReadingAndCorrectedOnWriting) {
-    Put(std::string(kDecl) +
-        "<serialization><option>"
-        "<_bkColor.dwPixelCode type=\"string\" value=\"5\"/>"
-        "<_m_bWriteLastSz type=\"integer\" value=\"false\"/>"
-        "<_m_keyAction type=\"object\"><element/></_m_keyAction>"
-        "</option></serialization>");
+    Put(
+        Section("<_bkColor.dwPixelCode type=\"string\" value=\"5\"/>"
+                "<_m_bWriteLastSz type=\"integer\" value=\"false\"/>"
+                "<_m_keyAction type=\"object\"><element/></_m_keyAction>"));
     const Settings s = LoadLikeTheViewer(m_path);
     EXPECT_EQ(0xFF808080u, s.dwColor);
     EXPECT_TRUE(s.bWriteLastSz);
@@ -243,8 +221,7 @@ TEST_F(Serialization, OnlyTrueAndFalseChangeABoolean) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszValue);
-        Put(std::string(kDecl) + "<serialization><option><_b type=\"string\" value=\"" + c.pszValue +
-            "\"/><_none type=\"string\"/></option></serialization>");
+        Put(Section(std::string("<_b type=\"string\" value=\"") + c.pszValue + "\"/><_none type=\"string\"/>"));
         qel::CSerializationReader ar(m_path.c_str(), "option");
         bool b = true;
         ar.ReadBool("b", b);
@@ -259,34 +236,28 @@ TEST_F(Serialization, OnlyTrueAndFalseChangeABoolean) {
 }
 
 TEST_F(Serialization, ArrayItemsThatAreNotPairsAreSkipped) {
-    Put(std::string(kDecl) +
-        "<serialization><option><_m_keyAction type=\"array\">"
-        "<element obj_name=\"std::pair\" type=\"object\"><_first type=\"string\" value=\"RIGHT\"/>"
-        "<_second type=\"string\" value=\"Next\"/></element>"
-        "<element obj_name=\"std::map\" type=\"object\"><_first type=\"string\" value=\"LEFT\"/></element>"
-        "<element obj_name=\"std::pair\" type=\"string\"/>"
-        "junk"
-        "<!-- note -->"
-        "<element obj_name=\"std::pair\" type=\"object\"><_first type=\"string\" value=\"UP\"/>"
-        "<_second type=\"string\" value=\"Prev1\"/></element>"
-        "<element obj_name=\"STD::PAIR\" type=\"object\"/>"
-        "<element obj_name=\"std::pair\" type=\"object\"><_first type=\"string\" value=\"NOPE\"/>"
-        "<_second type=\"integer\" value=\"4\"/></element>"
-        "</_m_keyAction></option></serialization>");
+    auto pair = [](const char* tag, const char* first, const char* second) {
+        return std::string("<element obj_name=\"") + tag + "\" type=\"object\"><_first type=\"string\" value=\"" +
+               first + "\"/>" + second + "</element>";
+    };
+    Put(Section("<_m_keyAction type=\"array\">" +
+                pair("std::pair", "RIGHT", "<_second type=\"string\" value=\"Next\"/>") + pair("std::map", "LEFT", "") +
+                "<element obj_name=\"std::pair\" type=\"string\"/>junk<!-- note -->" +
+                pair("std::pair", "UP", "<_second type=\"string\" value=\"Prev1\"/>") +
+                "<element obj_name=\"STD::PAIR\" type=\"object\"/>" +
+                pair("std::pair", "NOPE", "<_second type=\"integer\" value=\"4\"/>") + "</_m_keyAction>"));
     {
         qel::CSerializationReader ar(m_path.c_str(), "option");
         ASSERT_EQ(0, ar.BeginArray("m_keyAction"));
         ASSERT_EQ(8, ar.GetCount()) << "text and comment nodes count too";
-        const int expected[] = {0, 1, 1, 1, 1, 0, 1, 0};
-        for (int i = 0; i < 8; ++i) {
+        const int expected[] = {0, 1, 1, 1, 1, 0, 1, 0, 1};
+        for (int i = 0; i < 9; ++i) {
             SCOPED_TRACE(i);
             const int nResult = ar.BeginObject(i, "std::pair");
             EXPECT_EQ(expected[i], nResult);
-            if (nResult == 0)
+            if (nResult == 0 || i == 8)
                 ar.End();
         }
-        EXPECT_EQ(1, ar.BeginObject(8, "std::pair"));
-        ar.End();
         EXPECT_EQ(1, ar.BeginArray("m_missing"));
     }
     const KeyMap expected = {{0x27, 4}, {0x26, 5}, {0, 0}};
@@ -298,8 +269,7 @@ TEST_F(Serialization, ReaderFailuresNameTheirCheck) {
               RaisedBy(m_path));
     Put("<serialization><option></oops></option></serialization>");
     EXPECT_EQ("qel_serialization(283)\nm_desc.ReadDescription(sb)", RaisedBy(m_path));
-    const Settings s = LoadLikeTheViewer(m_path);
-    EXPECT_EQ(kDefaultBindings, s.keys);
+    EXPECT_EQ(kDefaultBindings, LoadLikeTheViewer(m_path).keys);
     Put(std::string(kDecl) + "<serialization><elsewhere/></serialization>");
     EXPECT_EQ("", RaisedBy(m_path)) << "a missing section is an empty one";
 }
@@ -309,11 +279,7 @@ TEST_F(Serialization, WriterStartsEmptyOrKeepsWhatWasParsed) {
         qel::CSerializationWriter ar(m_path.c_str(), "option");
         ar.WriteString("name", EWideString(L"a \u65e5\"<"));
     }
-    const std::string fresh = std::string(kDecl) +
-                              "<serialization>\r\n\t<option>\r\n"
-                              "\t\t<_name type=\"string\" value=\"a&#32;\xE6\x97\xA5&quot;&lt;\"/>\r\n"
-                              "\t</option>\r\n</serialization>\r\n";
-    EXPECT_EQ(fresh, Get());
+    EXPECT_EQ(Written("\t\t<_name type=\"string\" value=\"a&#32;\xE6\x97\xA5&quot;&lt;\"/>\r\n"), Get());
     qel::CSerializationReader reader(m_path.c_str(), "option");
     EWideString name(L"old");
     reader.ReadString("name", name);
@@ -322,11 +288,7 @@ TEST_F(Serialization, WriterStartsEmptyOrKeepsWhatWasParsed) {
     // The stray closing tag fails its element, which ends the parse there.
     Put("<serialization><option><_keep type=\"integer\" value=\"1\"/><_bad></wrong><_x/></_bad><_lost/>");
     { qel::CSerializationWriter ar(m_path.c_str(), "option"); }
-    EXPECT_EQ(std::string(kDecl) +
-                  "<serialization>\r\n\t<option>\r\n"
-                  "\t\t<_keep type=\"integer\" value=\"1\"/>\r\n"
-                  "\t\t<_bad>\r\n\t\t\t<_x/>\r\n\t\t</_bad>\r\n"
-                  "\t</option>\r\n</serialization>\r\n",
+    EXPECT_EQ(Written("\t\t<_keep type=\"integer\" value=\"1\"/>\r\n\t\t<_bad>\r\n\t\t\t<_x/>\r\n\t\t</_bad>\r\n"),
               Get());
 }
 
@@ -337,13 +299,8 @@ TEST_F(Serialization, CommentsGoJustBeforeTheirValueOnce) {
         ar.BeginArray("list", L" items ");
         ar.End();
     }
-    EXPECT_EQ(std::string(kDecl) +
-                  "<serialization>\r\n\t<option>\r\n"
-                  "\t\t<!-- the count -->\r\n"
-                  "\t\t<_n type=\"integer\" value=\"00008001H\"/>\r\n"
-                  "\t\t<!-- items -->\r\n"
-                  "\t\t<_list type=\"array\"/>\r\n"
-                  "\t</option>\r\n</serialization>\r\n",
+    EXPECT_EQ(Written("\t\t<!-- the count -->\r\n\t\t<_n type=\"integer\" value=\"00008001H\"/>\r\n"
+                      "\t\t<!-- items -->\r\n\t\t<_list type=\"array\"/>\r\n"),
               Get());
 }
 
@@ -376,9 +333,6 @@ TEST_F(Serialization, LookupsIgnoreAsciiCaseAndStackMisuseIsHarmless) {
         qel::CSerializationWriter ar(m_path.c_str(), "option");
         ar.WriteInteger("bkColor.dwPixelCode", 0x34);
     }
-    EXPECT_EQ(std::string(kDecl) +
-                  "<SERIALIZATION>\r\n\t<Option>\r\n"
-                  "\t\t<_BKCOLOR.DWPIXELCODE type=\"integer\" value=\"52\"/>\r\n"
-                  "\t</Option>\r\n</SERIALIZATION>\r\n",
+    EXPECT_EQ(Written("\t\t<_BKCOLOR.DWPIXELCODE type=\"integer\" value=\"52\"/>\r\n", "SERIALIZATION", "Option"),
               Get());
 }

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <utility>
 
-#include "qel_exception.h"
 #include "qel_string.h"
 
 TEST(CWString, EmptyStringsGiveAnEmptyTextNeverNull) {
@@ -13,10 +11,8 @@ TEST(CWString, EmptyStringsGiveAnEmptyTextNeverNull) {
     EXPECT_STREQ(L"", empty.c_str());
     EXPECT_EQ(0u, empty.Length());
     EXPECT_TRUE(empty.IsEmpty());
-
     EXPECT_STREQ(L"", qel::CWString(static_cast<const wchar_t*>(nullptr)).c_str());
     EXPECT_STREQ(L"", qel::CWString(static_cast<const char*>(nullptr)).c_str());
-    EXPECT_STREQ(L"", qel::CWString("").c_str());
 
     qel::CWString moved(L"x");
     qel::CWString target(std::move(moved));
@@ -30,15 +26,11 @@ TEST(CWString, ConvertsEightBitTextWithTheAnsiCodePage) {
     // Shift-JIS: the trail byte of '表' and of 'ソ' is 0x5C, a backslash.
     const char sjis[] = "表\\ソ";
     ASSERT_EQ(5u, sizeof(sjis) - 1) << "the source must be stored as Shift-JIS";
-    EXPECT_EQ(0x5C, static_cast<unsigned char>(sjis[1]));
     qel::CWString s(sjis);
     EXPECT_STREQ(L"表\\ソ", s.c_str());
     EXPECT_EQ(3u, s.Length());
-
-    qel::CWString appended(L"a");
-    appended += "表";
-    EXPECT_STREQ(L"a表", appended.c_str());
-    EXPECT_STREQ(L"a表b", (appended + "b").c_str());
+    s += "表";
+    EXPECT_STREQ(L"表\\ソ表b", (s + "b").c_str());
 }
 
 TEST(CWString, CopiesAreIndependent) {
@@ -47,7 +39,6 @@ TEST(CWString, CopiesAreIndependent) {
     b += L'1';
     EXPECT_STREQ(L"page", a.c_str());
     EXPECT_STREQ(L"page1", b.c_str());
-    EXPECT_NE(a.c_str(), b.c_str());
 
     qel::CWString c;
     c = b;
@@ -55,7 +46,6 @@ TEST(CWString, CopiesAreIndependent) {
     EXPECT_STREQ(L"page1", c.c_str());
     EXPECT_TRUE(b.IsEmpty());
     c = L"other";
-    EXPECT_STREQ(L"other", c.c_str());
     c = c;  // self-assignment keeps the text
     EXPECT_STREQ(L"other", c.c_str());
     c = static_cast<const wchar_t*>(nullptr);
@@ -71,7 +61,6 @@ TEST(CWString, AppendAndConcatenate) {
     s += "hi";
     EXPECT_STREQ(L"abcdefghi", s.c_str());
     EXPECT_EQ(9u, s.Length());
-
     s += s;  // appending itself must survive the buffer moving
     EXPECT_STREQ(L"abcdefghiabcdefghi", s.c_str());
 
@@ -79,40 +68,23 @@ TEST(CWString, AppendAndConcatenate) {
     EXPECT_STREQ(L"xy", (x + qel::CWString(L"y")).c_str());
     EXPECT_STREQ(L"xy", (x + L'y').c_str());
     EXPECT_STREQ(L"xyz", (x + L"yz").c_str());
-    EXPECT_STREQ(L"xyz", (x + "yz").c_str());
     EXPECT_STREQ(L"x", x.c_str()) << "+ leaves its operand";
-
-    qel::CWString partial(L"abcdef", 3);
-    EXPECT_STREQ(L"abc", partial.c_str());
+    EXPECT_STREQ(L"abc", qel::CWString(L"abcdef", 3).c_str());
 
     // Growth well past the first capacity keeps every unit.
     qel::CWString big;
     std::wstring expected;
     for (int i = 0; i < 5000; ++i) {
-        wchar_t ch = wchar_t(L'a' + i % 26);
-        big += ch;
-        expected += ch;
+        big += wchar_t(L'a' + i % 26);
+        expected += wchar_t(L'a' + i % 26);
     }
     EXPECT_EQ(expected, std::wstring(big.c_str()));
 }
 
-TEST(CWString, ComparisonsAreNatural) {
-    EXPECT_TRUE(qel::CWString(L"a7") == qel::CWString(L"A007"));
-    EXPECT_FALSE(qel::CWString(L"a7") != qel::CWString(L"A007"));
-    EXPECT_TRUE(qel::CWString(L"page9") < qel::CWString(L"Page10"));
-    EXPECT_TRUE(qel::CWString(L"Page10") > qel::CWString(L"page9"));
-    EXPECT_FALSE(qel::CWString(L"b") < qel::CWString(L"B"));
+// CWString against CWString is covered by the natural-order property test.
+TEST(CWString, ComparesWithWideTextNaturally) {
     EXPECT_TRUE(qel::CWString(L"SPI") == L"spi");
-    EXPECT_TRUE(qel::CWString(L"a") != L"b");
-    EXPECT_TRUE(qel::CWString(L"a") < L"b");
-    EXPECT_TRUE(qel::CWString(L"b") > L"a");
-}
-
-TEST(CWString, MapKeysIgnoreCaseAndLeadingZeros) {
-    std::map<qel::CWString, int> map;
-    map[L".JPG"] = 1;
-    map[L"vol01"] = 2;
-    EXPECT_EQ(1, map[L".jpg"]);
-    EXPECT_EQ(2, map[L"VOL1"]);
-    EXPECT_EQ(2u, map.size());
+    EXPECT_TRUE(qel::CWString(L"a7") != L"a8");
+    EXPECT_TRUE(qel::CWString(L"page9") < L"Page10");
+    EXPECT_TRUE(qel::CWString(L"Page10") > L"page9");
 }
