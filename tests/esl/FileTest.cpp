@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -52,6 +53,7 @@ protected:
 
 //--- class names
 
+// Each object names itself and its base, and refuses a sibling's name.
 TEST(ESLObjectNames, EveryClassAnswersItsNameAndItsBases) {
     ERawFile raw;
     EMemoryFile memory;
@@ -59,30 +61,21 @@ TEST(ESLObjectNames, EveryClassAnswersItsNameAndItsBases) {
     ERegistryKey key;
     EString narrow;
     EWideString wide;
-    const struct {
-        const ESLObject* object;
-        const char* name;
-        std::vector<const char*> kinds, notKinds;
-    } rows[] = {
-        {&raw, "ERawFile", {"ESLFileObject", "ESLObject"}, {"EMemoryFile", "", "erawfile"}},
-        {&memory, "EMemoryFile", {"ESLFileObject", "ESLObject"}, {"ERawFile"}},
-        {&stream, "EStreamBuffer", {"ESLObject"}, {"ESLFileObject", "EStreamFileBuffer"}},
-        {&key, "ERegistryKey", {"ESLObject"}, {"ESLFileObject"}},
-        {&narrow, "EString", {"ESLObject"}, {"EWideString"}},
-        {&wide, "EWideString", {"ESLObject"}, {"EString"}},
+    const std::tuple<const ESLObject*, const char*, const char*, const char*> rows[] = {
+        {&raw, "ERawFile", "ESLFileObject", "EMemoryFile"},       {&memory, "EMemoryFile", "ESLFileObject", "ERawFile"},
+        {&stream, "EStreamBuffer", "ESLObject", "ESLFileObject"}, {&key, "ERegistryKey", "ESLObject", "ESLFileObject"},
+        {&narrow, "EString", "ESLObject", "EWideString"},         {&wide, "EWideString", "ESLObject", "EString"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_STREQ(row.name, row.object->ClassName());
-        EXPECT_EQ(row.object, row.object->DynamicCast(row.name));
-        for (const char* kind : row.kinds)
-            EXPECT_TRUE(row.object->IsKindOf(kind) && row.object->DynamicCast(kind)) << kind;
-        for (const char* kind : row.notKinds) {
-            EXPECT_FALSE(row.object->IsKindOf(kind)) << kind;
-            EXPECT_EQ(nullptr, row.object->DynamicCast(kind)) << kind;
-        }
-        EXPECT_FALSE(row.object->IsKindOf(nullptr));
+    for (const auto& [object, name, base, sibling] : rows) {
+        SCOPED_TRACE(name);
+        EXPECT_STREQ(name, object->ClassName());
+        EXPECT_EQ(object, object->DynamicCast(name));
+        EXPECT_TRUE(object->IsKindOf(base) && object->DynamicCast(base));
+        EXPECT_FALSE(object->IsKindOf(sibling) || object->DynamicCast(sibling));
+        EXPECT_FALSE(object->IsKindOf(nullptr));
     }
+    EXPECT_FALSE(raw.IsKindOf("erawfile") || raw.IsKindOf(""));
+    EXPECT_EQ(nullptr, stream.DynamicCast("EStreamFileBuffer"));
 }
 
 TEST(ESLObjectNames, CastsAdjustThePointerToTheBase) {
@@ -96,11 +89,8 @@ TEST(ESLObjectNames, CastsAdjustThePointerToTheBase) {
     EXPECT_STREQ("EStreamFileBuffer", asFile->ClassName());
     EXPECT_EQ(static_cast<EStreamBuffer*>(&both), asFile->DynamicCast("EStreamBuffer")) << "the second base";
     EXPECT_EQ(asFile, asFile->DynamicCast("ESLFileObject"));
-}
-
-TEST(ESLObjectNames, NewAllocatesFromTheFoundationHeap) {
     std::unique_ptr<ESLFileObject> file(new EMemoryFile);
-    EXPECT_NE(static_cast<DWORD>(-1), eslHeapGetLength(nullptr, file.get()));
+    EXPECT_NE(static_cast<DWORD>(-1), eslHeapGetLength(nullptr, file.get())) << "new takes the foundation heap";
 }
 
 //--- ERawFile: opening
@@ -126,7 +116,6 @@ TEST_F(RawFileTest, OpenModesCreateTruncateOrKeep) {
         EXPECT_EQ(2u, file.Write("ab", 2));
         file.Close();
         EXPECT_EQ(0u, file.GetOpenFlags());
-        EXPECT_EQ(row.after, ScratchFolder::ReadBytes(path));
         ASSERT_EQ(0, file.Open(path.c_str(), kRead | kShareRead));
         EXPECT_EQ(row.after, ReadAll(file));
         EXPECT_EQ(0u, file.Write("x", 1)) << "a file opened for reading only must not take writes";
@@ -220,7 +209,7 @@ TEST_F(RawFileTest, PathsLongerThan256CharactersAreKeptWhole) {
 
 //--- ERawFile: positions, lengths, handles
 
-TEST_F(RawFileTest, SeekFromEachOriginAndTruncate) {
+TEST_F(RawFileTest, SeekFromEachOriginTruncateAndPassFourGigabytes) {
     ERawFile file;
     ASSERT_EQ(0, file.Open(folder_.File("seek.bin").c_str(), kCreate | kRead | kWrite));
     ASSERT_EQ(10u, file.Write("0123456789", 10));
@@ -234,11 +223,7 @@ TEST_F(RawFileTest, SeekFromEachOriginAndTruncate) {
     EXPECT_EQ(4u, file.GetLength());
     EXPECT_EQ(2u, file.SeekLarge(2, kBegin));
     EXPECT_EQ(2u, file.GetLargePosition());
-}
 
-TEST_F(RawFileTest, LargeFormsPassFourGigabytes) {
-    ERawFile file;
-    ASSERT_EQ(0, file.Open(folder_.File("sparse.bin").c_str(), kCreate | kRead | kWrite));
     const std::uint64_t beyond = 0x100000010ull;
     EXPECT_EQ(beyond, file.SeekLarge(static_cast<std::int64_t>(beyond), kBegin));
     if (file.SetEndOfFile() != 0)
@@ -250,40 +235,31 @@ TEST_F(RawFileTest, LargeFormsPassFourGigabytes) {
     file.SetEndOfFile();
 }
 
-TEST_F(RawFileTest, DuplicateOfAReaderHasItsOwnPositionOfAWriterSharesIt) {
+TEST_F(RawFileTest, DuplicateAndAttachCopyTheHandle) {
     const std::string path = folder_.File("dup.bin");
     ScratchFolder::WriteBytes(path, "abcdef");
     ERawFile reader;
     ASSERT_EQ(0, reader.Open(path.c_str(), kRead | kShareRead | kShareWrite));
     char c = 0;
     ASSERT_EQ(1u, reader.Read(&c, 1));
-    std::unique_ptr<ESLFileObject> copy = reader.Duplicate();
+    std::unique_ptr<ESLFileObject> copy = reader.Duplicate();  // a reader's copy has its own position
     ASSERT_NE(nullptr, copy);
     EXPECT_STREQ("ERawFile", copy->ClassName());
     EXPECT_EQ(reader.GetOpenFlags(), copy->GetOpenFlags());
+    EXPECT_STREQ(reader.GetFilePath(), static_cast<ERawFile&>(*copy).GetFilePath());
     EXPECT_EQ("abcdef", ReadAll(*copy));
     EXPECT_EQ(1u, reader.GetPosition());
-    EXPECT_STREQ(reader.GetFilePath(), static_cast<ERawFile&>(*copy).GetFilePath());
 
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ERawFile writer;
-    ASSERT_EQ(0, writer.Open(path.c_str(), kWrite | kShareRead));
-    copy = writer.Duplicate();
+    ASSERT_EQ(0, writer.Attach(h, kWrite));
+    ::CloseHandle(h);           // the object holds its own copy
+    copy = writer.Duplicate();  // a writer's copy shares the position
     ASSERT_NE(nullptr, copy);
     EXPECT_EQ(3u, copy->Write("abc", 3));
     EXPECT_EQ(3u, writer.GetPosition());
-}
-
-TEST_F(RawFileTest, AttachUsesItsOwnCopyOfTheHandle) {
-    const std::string path = folder_.File("attach.bin");
-    ScratchFolder::WriteBytes(path, "attached");
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    ERawFile file;
-    EXPECT_EQ(0, file.Attach(h, kRead));
-    ::CloseHandle(h);
-    EXPECT_EQ("attached", ReadAll(file));
-    EXPECT_EQ(1, file.Attach(INVALID_HANDLE_VALUE, kRead));
-    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(1, writer.Attach(INVALID_HANDLE_VALUE, kRead));
+    EXPECT_FALSE(writer.IsOpen());
 }
 
 TEST_F(RawFileTest, FileTimesRoundTripAsLocalTimes) {
@@ -420,30 +396,18 @@ TEST(MemoryFile, CreateReleasesTheBlockHeldBefore) {
     EXPECT_EQ(0u, file.Write("a", 1));
 }
 
-struct WriterJob {
-    EMemoryFile* file;
-    char tag;
-};
-
-DWORD WINAPI WriteTwentyThousand(void* p) {
-    WriterJob* job = static_cast<WriterJob*>(p);
-    for (int i = 0; i < 20000; ++i)
-        job->file->Write(&job->tag, 1);
-    return 0;
-}
-
 // Each write may move the block: without the object's lock the other thread
 // would write into the old one.
 TEST(MemoryFile, SharedBetweenThreadsNoWriteIsLost) {
     EMemoryFile file;
     ASSERT_EQ(0, file.Create(0));
-    WriterJob jobs[2] = {{&file, 'a'}, {&file, 'b'}};
-    HANDLE threads[2];
-    for (int i = 0; i < 2; ++i)
-        threads[i] = ::CreateThread(nullptr, 0, WriteTwentyThousand, &jobs[i], 0, nullptr);
-    ::WaitForMultipleObjects(2, threads, TRUE, INFINITE);
-    for (HANDLE h : threads)
-        ::CloseHandle(h);
+    const auto writer = [&file](char tag) {
+        for (int i = 0; i < 20000; ++i)
+            file.Write(&tag, 1);
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
     ASSERT_EQ(40000u, file.GetLength());
     file.Seek(0, kBegin);
     const std::string bytes = ReadAll(file);

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 
 class ScratchFolder {
@@ -26,10 +25,6 @@ public:
 
     static void WriteBytes(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
-    }
-    static std::string ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
     }
 
 private:
