@@ -349,18 +349,6 @@ TEST(MemoryFile, SeekingFarPastTheCapacityIsSafeToReadAndFailsToWriteBeyond32Bit
     EXPECT_EQ(0xFFFFFFFFu, file.SeekLarge(0x200000000ll, kBegin)) << "no move beyond 32 bits";
 }
 
-TEST(MemoryFile, GetBufferGrowsTheBlockToTheWholeLength) {
-    EMemoryFile file;
-    ASSERT_EQ(0, file.Create(4));
-    ASSERT_EQ(2u, file.Write("ok", 2));
-    file.Seek(100000, kBegin);
-    const BYTE* data = static_cast<const BYTE*>(file.GetBuffer());
-    ASSERT_NE(nullptr, data);
-    EXPECT_LE(100000u, file.GetCapacity());
-    EXPECT_EQ('o', data[0]);
-    EXPECT_EQ(0, data[99999]);
-}
-
 TEST(MemoryFile, AReadOnlyViewNeitherWritesNorGrowsAndItsDuplicateIsAWritableCopy) {
     char block[] = "original";
     EMemoryFile file;
@@ -383,14 +371,21 @@ TEST(MemoryFile, AReadOnlyViewNeitherWritesNorGrowsAndItsDuplicateIsAWritableCop
     EXPECT_EQ(0, file.Open(nullptr, 0));
 }
 
-TEST(MemoryFile, CreateReleasesTheBlockHeldBefore) {
+TEST(MemoryFile, CreateStartsAfreshAndGetBufferGrowsTheBlockToTheWholeLength) {
     EMemoryFile file;
     ASSERT_EQ(0, file.Create(100));
     file.Write("abc", 3);
-    ASSERT_EQ(0, file.Create(10));
+    ASSERT_EQ(0, file.Create(4));
     EXPECT_EQ(0u, file.GetLength());
     EXPECT_EQ(0u, file.GetPosition());
-    EXPECT_EQ(10u, file.GetCapacity());
+    EXPECT_EQ(4u, file.GetCapacity());
+    ASSERT_EQ(2u, file.Write("ok", 2));
+    file.Seek(100000, kBegin);
+    const BYTE* data = static_cast<const BYTE*>(file.GetBuffer());
+    ASSERT_NE(nullptr, data);
+    EXPECT_LE(100000u, file.GetCapacity());
+    EXPECT_EQ('o', data[0]);
+    EXPECT_EQ(0, data[99999]);
     EXPECT_EQ(1, file.Create(0xF0000000u)) << "a block beyond the heap's range fails cleanly";
     EXPECT_EQ(0u, file.GetOpenFlags());
     EXPECT_EQ(0u, file.Write("a", 1));

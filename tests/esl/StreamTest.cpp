@@ -5,7 +5,6 @@
 #include <random>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "FileTestSupport.h"
 #include "esl_file.h"
@@ -100,33 +99,28 @@ TEST(StreamBuffer, RandomOperationsMatchAByteQueue) {
     unsigned next = 0;
     for (int step = 0; step < 3000; ++step) {
         const DWORD n = static_cast<DWORD>(size(random));
+        std::string bytes(n, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(next++ * 13);
         switch (op(random)) {
-        case 0: {
-            std::string bytes(n, '\0');
-            for (char& c : bytes)
-                c = static_cast<char>(next++ * 13);
+        case 0:
             ASSERT_EQ(0, sb.Write(bytes.data(), n));
             model.insert(model.end(), bytes.begin(), bytes.end());
             break;
-        }
         case 1: {
             char* room = static_cast<char*>(sb.PutBuffer(n));
             ASSERT_NE(nullptr, room);
-            const DWORD used = n / 2;
-            for (DWORD i = 0; i < used; ++i)
-                model.push_back(room[i] = static_cast<char>(next++ * 13));
-            ASSERT_EQ(model.size() - used, sb.GetLength()) << "nothing is queued before Flush";
-            ASSERT_EQ(0, sb.Flush(used));
+            std::memcpy(room, bytes.data(), n / 2);
+            ASSERT_EQ(model.size(), sb.GetLength()) << "nothing is queued before Flush";
+            ASSERT_EQ(0, sb.Flush(n / 2));
+            model.insert(model.end(), bytes.begin(), bytes.begin() + n / 2);
             break;
         }
-        case 2: {
-            std::string got(n, '\0');
-            got.resize(sb.Read(&got[0], n));
-            const std::string expected(model.begin(), model.begin() + got.size());
-            ASSERT_EQ(expected, got) << "step " << step;
-            model.erase(model.begin(), model.begin() + got.size());
+        case 2:
+            bytes.resize(sb.Read(&bytes[0], n));
+            ASSERT_EQ(std::string(model.begin(), model.begin() + bytes.size()), bytes) << "step " << step;
+            model.erase(model.begin(), model.begin() + bytes.size());
             break;
-        }
         case 3: {
             const DWORD dropped = sb.Accept(n);
             ASSERT_EQ(std::min<std::size_t>(n, model.size()), dropped);
