@@ -66,6 +66,7 @@ TEST(StringGrowth, AppendingAPartOfItselfSurvivesTheMove) {
 
 TEST(StringGrowth, CopyMoveTerminatorAndBufferFilling) {
     EWideString a(L"text");
+    EXPECT_NE(a.CharPtr(), EWideString(a).CharPtr()) << "a copy owns its own units";
     EWideString c(std::move(a));
     EXPECT_EQ(L"text", Wide(c));
     EXPECT_EQ(0, a.GetLength());
