@@ -7,7 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "esl_crash.h"
@@ -17,12 +21,20 @@ namespace {
 
 constexpr char kTitle[] = "◆　例外エラー情報　◆";
 
+// A message box's text, title and style; every box has the same title and comes to the front.
+struct Question {
+    std::string text, title;
+    UINT type;
+    Question(std::string t, UINT buttons, std::string caption = kTitle, UINT extra = MB_SETFOREGROUND)
+        : text(std::move(t)), title(std::move(caption)), type(buttons | extra) {}
+    bool operator==(const Question& o) const { return text == o.text && title == o.title && type == o.type; }
+};
+void PrintTo(const Question& q, std::ostream* os) {
+    *os << q.title << " / " << std::hex << q.type << " / " << q.text;
+}
+
 class ScriptedPrompt final : public ESLCrashPrompt {
 public:
-    struct Question {
-        std::string text, title;
-        UINT type;
-    };
     std::vector<int> answers;  // one per Ask, in order
     std::string logPath;       // empty: the dialog is cancelled
     std::vector<Question> asked;
@@ -30,7 +42,7 @@ public:
     int terminations = 0;
 
     int Ask(const char* pszText, const char* pszTitle, UINT uType) noexcept override {
-        asked.push_back({pszText, pszTitle, uType});
+        asked.emplace_back(pszText, uType, pszTitle, 0);
         return asked.size() <= answers.size() ? answers[asked.size() - 1] : 0;
     }
     bool AskLogPath(char* pszPath, std::size_t size) noexcept override {
@@ -43,6 +55,14 @@ public:
     void Terminate() noexcept override { ++terminations; }
 };
 
+#if defined(_WIN64)
+#define CONTEXT_IP Rip
+#define CONTEXT_SP Rsp
+#else
+#define CONTEXT_IP Eip
+#define CONTEXT_SP Esp
+#endif
+
 struct Fault {
     EXCEPTION_RECORD record{};
     CONTEXT context{};
@@ -51,22 +71,8 @@ struct Fault {
     explicit Fault(DWORD code, const void* ip = nullptr) {
         record.ExceptionCode = code;
         record.ExceptionAddress = const_cast<void*>(ip);
-        SetIp(reinterpret_cast<std::uintptr_t>(ip));
+        context.CONTEXT_IP = reinterpret_cast<std::uintptr_t>(ip);
         context.SegCs = 0x33;
-    }
-    void SetIp(std::uintptr_t ip) {
-#if defined(_WIN64)
-        context.Rip = ip;
-#else
-        context.Eip = ip;
-#endif
-    }
-    std::uintptr_t Ip() const {
-#if defined(_WIN64)
-        return context.Rip;
-#else
-        return context.Eip;
-#endif
     }
 };
 
@@ -79,15 +85,8 @@ std::string TempPath(const char* name) {
 }
 
 std::string ReadFile(const std::string& path) {
-    std::string data;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            data.append(buf, n);
-        std::fclose(f);
-    }
-    return data;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Three pages: readable, no access, reserved only.
@@ -108,6 +107,17 @@ public:
 private:
     std::uint8_t* m_base;
 };
+
+// The dump lines between two section titles.
+std::size_t DumpLines(const std::string& log, const char* title, const char* next) {
+    const std::size_t from = log.find(title), to = log.find(next);
+    if (from == std::string::npos || to == std::string::npos || to < from)
+        return 0;
+    std::size_t n = 0;
+    for (std::size_t at = from; (at = log.find(" \r\n", at)) != std::string::npos && at < to; at += 3)
+        ++n;
+    return n;
+}
 
 }  // namespace
 
@@ -135,15 +145,10 @@ TEST(CrashProcessMemory, ReadsOnlyWhatIsReadable) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(memory.Read(c.address, buf, 16));
     }
-}
-
-TEST(CrashProcessMemory, GuardPagesAreNotTouched) {
-    // Reading one would disarm it (a thread stack could no longer grow).
-    Pages pages;
+    // Reading a guard page would disarm it (a thread stack could no longer grow).
     DWORD old = 0;
     ASSERT_TRUE(::VirtualProtect(pages.Base(), Pages::kPage, PAGE_READWRITE | PAGE_GUARD, &old));
-    std::uint8_t buf[16];
-    EXPECT_FALSE(eslProcessMemory().Read(pages.Address(0), buf, 16));
+    EXPECT_FALSE(memory.Read(pages.Address(0), buf, 16));
     MEMORY_BASIC_INFORMATION info{};
     ASSERT_TRUE(::VirtualQuery(pages.Base(), &info, sizeof info));
     EXPECT_TRUE(info.Protect & PAGE_GUARD);
@@ -161,24 +166,11 @@ TEST(CrashProcessMemory, LogEndsCleanlyWhereReadableMemoryEnds) {
     ASSERT_EQ(eslErrorSuccess, eslWriteCrashLog(file, eslProcessMemory(), "m", 1, 0xC0000005, regs));
     const std::string log(static_cast<const char*>(file.GetBuffer()), file.GetLength());
 
-    auto section = [&](const char* title, const char* next) {
-        const std::size_t from = log.find(title), to = log.find(next);
-        EXPECT_NE(std::string::npos, from);
-        EXPECT_NE(std::string::npos, to);
-        return log.substr(from, to - from);
-    };
-    auto countLines = [](const std::string& s) {
-        std::size_t n = 0;
-        for (std::size_t at = 0; (at = s.find(" \r\n", at)) != std::string::npos; at += 3)
-            ++n;
-        return n;
-    };
     // From -256 to 0: seventeen lines, the last one labelled.
-    const std::string code = section("コードダンプ；", "スタックダンプ；");
-    EXPECT_EQ(17u, countLines(code));
-    EXPECT_NE(std::string::npos, code.find("IP+0000H : F0 F1 F2"));
-    EXPECT_EQ("\r\n\r\n", code.substr(code.size() - 4));
-    EXPECT_EQ(4u, countLines(section("スタックダンプ；", "データダンプ；")));
+    EXPECT_EQ(17u, DumpLines(log, "コードダンプ；", "スタックダンプ；"));
+    EXPECT_NE(std::string::npos, log.find("IP+0000H : F0 F1 F2"));
+    EXPECT_NE(std::string::npos, log.find(" \r\n\r\n\r\nスタックダンプ；"));
+    EXPECT_EQ(4u, DumpLines(log, "スタックダンプ；", "データダンプ；"));
     // The no-access address in EAX/RAX: its dump is empty and the log goes on.
     EXPECT_EQ("データダンプ；\r\n\r\n\r\n", log.substr(log.find("データダンプ；")));
 }
@@ -219,18 +211,16 @@ TEST(CrashHandler, BreakpointAsksAndStepsOverInt3) {
         ScriptedPrompt prompt;
         prompt.answers = {c.answer};
         EXPECT_EQ(c.result, eslHandleCrash(&fault.pointers, prompt));
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(c.ip) + c.step, fault.Ip());
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(c.ip) + c.step, fault.context.CONTEXT_IP);
         ASSERT_EQ(1u, prompt.asked.size());
-        EXPECT_EQ(expected, prompt.asked[0].text);
-        EXPECT_EQ(kTitle, prompt.asked[0].title);
-        EXPECT_EQ(UINT(MB_YESNO | MB_SETFOREGROUND), prompt.asked[0].type);
+        EXPECT_EQ(Question(expected, MB_YESNO), prompt.asked[0]);
     }
     // An unreadable instruction pointer is not stepped, and nothing faults.
     Fault fault(EXCEPTION_BREAKPOINT, nullptr);
     ScriptedPrompt prompt;
     prompt.answers = {IDYES};
     EXPECT_EQ(EXCEPTION_CONTINUE_EXECUTION, eslHandleCrash(&fault.pointers, prompt));
-    EXPECT_EQ(0u, fault.Ip());
+    EXPECT_EQ(0u, fault.context.CONTEXT_IP);
 }
 
 TEST(CrashHandler, FaultQuestionNamesTheExceptionAndWhere) {
@@ -241,62 +231,45 @@ TEST(CrashHandler, FaultQuestionNamesTheExceptionAndWhere) {
     ASSERT_EQ(1u, prompt.asked.size());
     const std::string where =
         sizeof(void*) == 8 ? "    CS:RIP = 0033:0000000000401A2B\n" : "    CS:EIP = 0033:00401A2B\n";
-    EXPECT_EQ("▼ プログラム実行中に以下の例外エラーが発生しました。\n    ゼロ除算例外\n" + where +
-                  "\n詳細をログファイルに保存しますか？\n\n"
-                  "※このログファイルをプログラム開発者に送ると何らかの修正情報が得られるかもしれません。\n\n"
-                  "≫ログを保存して実行を継続する場合には「はい」を、\n"
-                  "≫ログを保存せずに実行を継続する場合には「いいえ」を、\n"
-                  "≫ログを保存せずに終了する場合には「キャンセル」を選択してください。",
-              prompt.asked[0].text);
-    EXPECT_EQ(kTitle, prompt.asked[0].title);
-    EXPECT_EQ(UINT(MB_YESNOCANCEL | MB_SETFOREGROUND), prompt.asked[0].type);
+    EXPECT_EQ(Question("▼ プログラム実行中に以下の例外エラーが発生しました。\n    ゼロ除算例外\n" + where +
+                           "\n詳細をログファイルに保存しますか？\n\n"
+                           "※このログファイルをプログラム開発者に送ると何らかの修正情報が得られるかもしれません。\n\n"
+                           "≫ログを保存して実行を継続する場合には「はい」を、\n"
+                           "≫ログを保存せずに実行を継続する場合には「いいえ」を、\n"
+                           "≫ログを保存せずに終了する場合には「キャンセル」を選択してください。",
+                       MB_YESNOCANCEL),
+              prompt.asked[0]);
     EXPECT_EQ(0, prompt.pathRequests);
 }
 
-TEST(CrashHandler, AnswersWithoutALog) {
-    struct Case {
+TEST(CrashHandler, AnswersThatWriteNoLog) {
+    const struct {
         const char* name;
         int answer;
         DWORD flags;
+        std::string path;
         LONG result;
-        int terminations;
-    };
-    const Case cases[] = {
-        {"no continues", IDNO, 0, EXCEPTION_CONTINUE_EXECUTION, 0},
+        int terminations, pathRequests;
+    } kCases[] = {
+        {"no continues", IDNO, 0, "", EXCEPTION_CONTINUE_EXECUTION, 0, 0},
         // Resuming would only raise a non-continuable-exception fault.
-        {"no on a non-continuable exception", IDNO, EXCEPTION_NONCONTINUABLE, EXCEPTION_CONTINUE_SEARCH, 0},
-        {"cancel ends the process", IDCANCEL, 0, EXCEPTION_CONTINUE_SEARCH, 1},
-        {"no box could be shown", 0, 0, EXCEPTION_CONTINUE_SEARCH, 0},
+        {"no on a non-continuable exception", IDNO, EXCEPTION_NONCONTINUABLE, "", EXCEPTION_CONTINUE_SEARCH, 0, 0},
+        {"cancel ends the process", IDCANCEL, 0, "", EXCEPTION_CONTINUE_SEARCH, 1, 0},
+        {"no box could be shown", 0, 0, "", EXCEPTION_CONTINUE_SEARCH, 0, 0},
+        {"yes, save dialog cancelled", IDYES, 0, "", EXCEPTION_CONTINUE_SEARCH, 0, 1},
+        {"yes, file cannot be created", IDYES, 0, TempPath("missing_folder\\crash.log"), EXCEPTION_CONTINUE_SEARCH, 0,
+         1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         Fault fault(0xC0000005);
         fault.record.ExceptionFlags = c.flags;
         ScriptedPrompt prompt;
-        prompt.answers = {c.answer};
+        prompt.answers = {c.answer, IDYES};
+        prompt.logPath = c.path;
         EXPECT_EQ(c.result, eslHandleCrash(&fault.pointers, prompt));
         EXPECT_EQ(c.terminations, prompt.terminations);
-        EXPECT_EQ(0, prompt.pathRequests);
-    }
-}
-
-TEST(CrashHandler, YesWithoutAFilePassesTheExceptionOn) {
-    struct Case {
-        const char* name;
-        std::string path;
-    };
-    const Case cases[] = {
-        {"dialog cancelled", ""},
-        {"file cannot be created", TempPath("missing_folder\\crash.log")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Fault fault(0xC0000005);
-        ScriptedPrompt prompt;
-        prompt.answers = {IDYES, IDYES};
-        prompt.logPath = c.path;
-        EXPECT_EQ(EXCEPTION_CONTINUE_SEARCH, eslHandleCrash(&fault.pointers, prompt));
-        EXPECT_EQ(1, prompt.pathRequests);
+        EXPECT_EQ(c.pathRequests, prompt.pathRequests);
         EXPECT_EQ(1u, prompt.asked.size()) << "no 'saved' question";
     }
 }
@@ -309,20 +282,14 @@ TEST(CrashHandler, YesSavesTheLogThenAsksWhetherToGoOn) {
         const std::string path = TempPath("crash.log");
         ::DeleteFileA(path.c_str());
         Fault fault(0xC0000005, code + 256);
-#if defined(_WIN64)
-        fault.context.Rsp = reinterpret_cast<std::uintptr_t>(stack);
-#else
-        fault.context.Esp = reinterpret_cast<std::uintptr_t>(stack);
-#endif
+        fault.context.CONTEXT_SP = reinterpret_cast<std::uintptr_t>(stack);
         ScriptedPrompt prompt;
         prompt.answers = {IDYES, answer};
         prompt.logPath = path;
         EXPECT_EQ(answer == IDYES ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH,
                   eslHandleCrash(&fault.pointers, prompt));
         ASSERT_EQ(2u, prompt.asked.size());
-        EXPECT_EQ("ログファイルを保存しました。\n処理を続行しますか？", prompt.asked[1].text);
-        EXPECT_EQ(kTitle, prompt.asked[1].title);
-        EXPECT_EQ(UINT(MB_YESNO | MB_SETFOREGROUND), prompt.asked[1].type);
+        EXPECT_EQ(Question("ログファイルを保存しました。\n処理を続行しますか？", MB_YESNO), prompt.asked[1]);
 
         char module[MAX_PATH + 1] = {};
         ::GetModuleFileNameA(nullptr, module, MAX_PATH);
@@ -348,15 +315,6 @@ LONG CALLBACK HandleRaised(EXCEPTION_POINTERS* pException) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-std::size_t DumpLines(const std::string& log, const char* title, const char* next) {
-    const std::size_t from = log.find(title), to = log.find(next);
-    if (from == std::string::npos || to == std::string::npos || to < from)
-        return 0;
-    std::size_t n = 0;
-    for (std::size_t at = from; (at = log.find(" \r\n", at)) != std::string::npos && at < to; at += 3)
-        ++n;
-    return n;
-}
 }  // namespace
 
 TEST(CrashHandler, LogOfARealExceptionContext) {

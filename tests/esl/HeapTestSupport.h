@@ -19,78 +19,66 @@ inline ::testing::AssertionResult HeapIsSound(HESLHEAP hHeap) {
     return ::testing::AssertionFailure() << error;
 }
 
-class ScopedHeap {
+struct NoCopy {
+    NoCopy() = default;
+    NoCopy(const NoCopy&) = delete;
+    NoCopy& operator=(const NoCopy&) = delete;
+};
+
+class ScopedHeap : NoCopy {
 public:
     explicit ScopedHeap(DWORD dwInitSize = 0, DWORD dwGrowSize = 0, DWORD dwFlags = 0, HESLHEAP hParent = nullptr)
         : m_hHeap(eslHeapCreate(dwInitSize, dwGrowSize, dwFlags, hParent)) {}
     ~ScopedHeap() { eslHeapDestroy(m_hHeap); }
-    ScopedHeap(const ScopedHeap&) = delete;
-    ScopedHeap& operator=(const ScopedHeap&) = delete;
     HESLHEAP get() const { return m_hHeap; }
 
 private:
     HESLHEAP m_hHeap;
 };
 
-// Collects what eslHeapDump writes.
-class DumpCapture {
+// Collects what eslHeapDump writes, one entry per write.
+class DumpCapture : NoCopy {
 public:
-    DumpCapture() {
-        Clear();
-        m_pfnOld = esl::heap_detail::SetDebugOutput(&DumpCapture::Write);
-    }
+    DumpCapture() : m_pfnOld(esl::heap_detail::SetDebugOutput(&DumpCapture::Write)) { Calls().clear(); }
     ~DumpCapture() { esl::heap_detail::SetDebugOutput(m_pfnOld); }
-    DumpCapture(const DumpCapture&) = delete;
-    DumpCapture& operator=(const DumpCapture&) = delete;
-
-    static std::string& Text() {
-        static std::string text;
-        return text;
-    }
     static std::vector<std::string>& Calls() {
         static std::vector<std::string> calls;
         return calls;
     }
-    void Clear() {
-        Text().clear();
-        Calls().clear();
+    static std::string Text() {
+        std::string text;
+        for (const std::string& s : Calls())
+            text += s;
+        return text;
     }
 
 private:
-    static void WINAPI Write(LPCSTR psz) {
-        Text() += psz;
-        Calls().push_back(psz);
-    }
+    static void WINAPI Write(LPCSTR psz) { Calls().push_back(psz); }
     esl::heap_detail::DebugOutputFn m_pfnOld;
 };
 
-// Lets the system refuse memory for a while, and answers for the user.
-class RefusingSystem {
+// Lets the system refuse memory nRefusals times (-1: always) and counts its calls.
+class RefusingSystem : NoCopy {
 public:
-    explicit RefusingSystem(int nRefusals) {
+    explicit RefusingSystem(int nRefusals) : m_pfnOld(esl::heap_detail::SetSystemAllocator(&Allocate)) {
         Refusals() = nRefusals;
         Calls() = 0;
-        m_pfnOld = esl::heap_detail::SetSystemAllocator(&RefusingSystem::Allocate);
     }
     ~RefusingSystem() { esl::heap_detail::SetSystemAllocator(m_pfnOld); }
-    RefusingSystem(const RefusingSystem&) = delete;
-    RefusingSystem& operator=(const RefusingSystem&) = delete;
-
-    static int& Refusals() {
-        static int n = 0;
-        return n;
-    }
     static int& Calls() {
         static int n = 0;
         return n;
     }
 
 private:
+    static int& Refusals() {
+        static int n = 0;
+        return n;
+    }
     static void* Allocate(SIZE_T cb) {
         ++Calls();
         if (Refusals() != 0) {
-            if (Refusals() > 0)
-                --Refusals();
+            Refusals() -= Refusals() > 0;
             return nullptr;
         }
         return ::VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
@@ -98,12 +86,10 @@ private:
     esl::heap_detail::SystemAllocateFn m_pfnOld;
 };
 
-class ScopedNoMemoryHook {
+class ScopedNoMemoryHook : NoCopy {
 public:
     explicit ScopedNoMemoryHook(PFUNC_ESL_NO_MEMORY pfn) : m_pfnOld(eslHeapHookNoMemory(pfn)) {}
     ~ScopedNoMemoryHook() { eslHeapHookNoMemory(m_pfnOld); }
-    ScopedNoMemoryHook(const ScopedNoMemoryHook&) = delete;
-    ScopedNoMemoryHook& operator=(const ScopedNoMemoryHook&) = delete;
 
 private:
     PFUNC_ESL_NO_MEMORY m_pfnOld;

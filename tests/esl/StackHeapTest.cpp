@@ -35,21 +35,16 @@ TEST(StackHeap, RequestsAreRoundedToSixteenBytes) {
     HSTACKHEAP heap = eslStackHeapCreate(0, 0);
     ASSERT_NE(nullptr, heap);
     EXPECT_EQ(65536u - kStackChunkHeaderSize, FirstChunk(heap)->dwDataSize);
-    BYTE* first = Bytes(eslStackHeapAllocate(heap, 1));
-    EXPECT_EQ(Bytes(heap) + kStackChunkHeaderSize, first);
-    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(first) % 16);
-    struct Case {
-        DWORD request, step;
-    };
-    const Case kCases[] = {{0, 16}, {1, 16}, {16, 16}, {17, 32}, {100, 112}, {4096, 4096}};
-    BYTE* previous = Bytes(eslStackHeapAllocate(heap, 16));
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.request);
-        BYTE* p = Bytes(eslStackHeapAllocate(heap, c.request));
-        BYTE* next = Bytes(eslStackHeapAllocate(heap, 16));
+    BYTE* previous = Bytes(eslStackHeapAllocate(heap, 1));
+    EXPECT_EQ(Bytes(heap) + kStackChunkHeaderSize, previous);
+    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(previous) % 16);
+    const DWORD kCases[][2] = {{0, 16}, {1, 16}, {16, 16}, {17, 32}, {100, 112}, {4096, 4096}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c[0]);
+        BYTE* p = Bytes(eslStackHeapAllocate(heap, c[0]));
         EXPECT_EQ(previous + 16, p);
-        EXPECT_EQ(p + c.step, next);
-        previous = next;
+        previous = Bytes(eslStackHeapAllocate(heap, 16));
+        EXPECT_EQ(p + c[1], previous);
     }
     eslStackHeapDestroy(heap);
 }
@@ -73,9 +68,8 @@ TEST(StackHeap, FullChunkChainsANewOne) {
     EXPECT_EQ(second->pData, c);
     BYTE* d = Bytes(eslStackHeapAllocate(heap, 10000));
     ASSERT_EQ(3u, ChunkCount(heap));
-    StackChunk* third = second->pNext;
-    EXPECT_EQ(third->pData, d);
-    EXPECT_EQ(12288u - kStackChunkHeaderSize, third->dwDataSize);
+    EXPECT_EQ(second->pNext->pData, d);
+    EXPECT_EQ(12288u - kStackChunkHeaderSize, second->pNext->dwDataSize);
     std::memset(d, 0xEE, 10000);
 
     // Freeing keeps only the first chunk, emptied.
@@ -106,10 +100,9 @@ TEST(StackHeap, BadUseFailsCleanly) {
 
 TEST(StackHeap, ThreeThreadsGetDisjointMemory) {
     HSTACKHEAP heap = eslStackHeapCreate(4096, 4096);
-    constexpr int kThreads = 3;
-    std::vector<std::vector<std::pair<BYTE*, DWORD>>> taken(kThreads);
+    std::vector<std::pair<BYTE*, DWORD>> taken[3];
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 3; ++t) {
         threads.emplace_back([&, t] {
             std::mt19937 rng(t);
             for (int i = 0; i < 3000; ++i) {
@@ -125,11 +118,10 @@ TEST(StackHeap, ThreeThreadsGetDisjointMemory) {
     for (auto& thread : threads)
         thread.join();
     std::vector<std::pair<BYTE*, DWORD>> all;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 3; ++t) {
         ASSERT_EQ(3000u, taken[t].size());
         for (auto& [p, size] : taken[t]) {
-            for (DWORD i = 0; i < size; ++i)
-                ASSERT_EQ(t + 1, p[i]) << "overwritten by another thread";
+            ASSERT_EQ(size, size_t(std::count(p, p + size, BYTE(t + 1)))) << "overwritten by another thread";
             all.emplace_back(p, size);
         }
     }
