@@ -88,6 +88,7 @@ struct LinePlan {
 
 // Whole lines summed in 16-bit lanes stay below 2^15.
 constexpr int kMaxWholeLines = 128;
+constexpr int kUnrolledLines = 8;
 
 // floor(n / d) for every n below 256 d, as (n * multiplier) >> shift with
 // a 32-bit multiplier; usable when `fits`.
@@ -120,13 +121,10 @@ struct Divider {
     }
 };
 
-// Two neighbouring columns (first, first + 1) of one target pixel, with the
-// weights repeated as w0 w1 w0 w1 ... for a multiply-add.
-struct alignas(16) ColumnPair {
-    std::int16_t weights[8];
-    std::int32_t first;
-    std::int32_t pad[3];
-};
+// Target pixels with sums below 2^22 are divided in single floats: the
+// quotient is within 2^-14 of the true one under any rounding mode, and a
+// half-up mean lies at least 1 / (2 d) from a whole number.
+constexpr std::uint64_t kMaxFloatDivisor = 4096;
 
 class Scaler {
 public:
@@ -145,6 +143,7 @@ private:
     void FinishPlain(BYTE* out, const Divider& divider) const;
     void FinishSse2(BYTE* out, const Divider& divider) const;
     bool PrepareNarrow(const Divider& divider);
+    void SumPlanNarrowSse2(const LinePlan& plan);
     void ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider);
 
     ImageBuffer* m_dest;
@@ -163,11 +162,17 @@ private:
     HeapArray<std::uint32_t> m_sums;  // n x 4: the current target line summed down
     HeapArray<std::uint64_t> m_acc;   // m x 4, lanes in the order 0 2 1 3
 
-    // Lines of at most 128 units: their sums fit 16 bits, and two columns
-    // go through one multiply-add.
-    HeapArray<ColumnPair> m_columnPairs;
-    HeapArray<std::uint32_t> m_columnPairStart;
-    HeapArray<std::int16_t> m_sums16;  // (n + 1) x 4
+    // Lines of at most 128 units: their sums fit 16 bits and are kept as
+    // pixel pairs (2i, 2i + 1), channels interleaved (b0 b1 g0 g1 r0 r1 x0 x1),
+    // so that a pair goes through one multiply-add. Target column j reads
+    // m_pairsPerColumn pairs from m_columnFirst[j] on, weighted by one word
+    // each (the even pixel's weight in the low half); stride 4 words at most 4.
+    HeapArray<std::int32_t> m_columnFirst;
+    HeapArray<std::uint32_t> m_columnWeights;
+    int m_pairsPerColumn = 0;
+    int m_weightStride = 0;
+    HeapArray<std::int16_t> m_sums16;  // 8 per pair: ceil(n / 2) pairs and m_pairsPerColumn zero ones
+    HeapArray<std::int16_t> m_partial16;  // n x 4: whole lines summed so far, for lines of many
 };
 
 // The top line of an image and the step down the screen: a positive pitch
@@ -349,64 +354,257 @@ bool Scaler::PrepareNarrow(const Divider& divider) {
     const int n = m_src->nWidth, m = m_dest->nWidth;
     if (!m_ay.exact || 255 * m_ay.Boundary(1) > 32767 || std::min(m_ax.a, m_ax.Boundary(1)) > 32767 || !divider.fits)
         return false;
-    if (!m_columnPairStart.Allocate(static_cast<std::size_t>(m) + 1))
-        return false;
-    std::uint64_t pairs = 0;
+    // Taps of a column are neighbours; the pairs that hold them start at an
+    // even pixel, and every column reads as many pairs as the widest one.
+    std::uint64_t widest = 1;
     for (int j = 0; j < m; ++j) {
-        m_columnPairStart[j] = static_cast<std::uint32_t>(pairs);
-        pairs += (m_tapStart[j + 1] - m_tapStart[j] + 1) / 2;
+        const std::uint32_t first = m_tapStart[j], last = m_tapStart[j + 1] - 1;
+        widest = std::max<std::uint64_t>(widest, m_taps[last].index / 2 - m_taps[first].index / 2 + 1);
     }
-    m_columnPairStart[m] = static_cast<std::uint32_t>(pairs);
-    if (!m_columnPairs.Allocate(pairs) || !m_sums16.Allocate((static_cast<std::size_t>(n) + 1) * 4))
+    if (widest > 0x3FFFFFFF / 8)
         return false;
-    std::memset(m_sums16.Get() + static_cast<std::size_t>(n) * 4, 0, 8);  // the column after the last
+    m_pairsPerColumn = static_cast<int>(widest);
+    m_weightStride = m_pairsPerColumn <= 4 ? 4 : m_pairsPerColumn;
+    const std::uint64_t pairs = (static_cast<std::uint64_t>(n) + 1) / 2 + widest;
+    if (!m_columnFirst.Allocate(static_cast<std::size_t>(m)) ||
+        !m_columnWeights.Allocate(static_cast<std::uint64_t>(m) * m_weightStride) || !m_sums16.Allocate(pairs * 8))
+        return false;
+    // The pixel after an odd last one and the pairs past the end are read
+    // with weight 0 only, but must hold numbers.
+    std::memset(m_sums16.Get(), 0, static_cast<std::size_t>(pairs) * 16);
+    const bool many = std::any_of(m_plans.Get(), m_plans.Get() + m_dest->nHeight,
+                                  [](const LinePlan& plan) { return plan.fullCount >= kUnrolledLines; });
+    if (many && !m_partial16.Allocate(static_cast<std::size_t>(n) * 4))
+        return false;
+    std::memset(m_columnWeights.Get(), 0, static_cast<std::size_t>(m) * m_weightStride * 4);
     for (int j = 0; j < m; ++j) {
-        ColumnPair* p = &m_columnPairs[m_columnPairStart[j]];
-        for (std::uint32_t k = m_tapStart[j]; k < m_tapStart[j + 1]; k += 2, ++p) {
-            // Taps of a column are neighbours; an odd last one pairs with the
-            // column after it at weight 0.
-            const std::int16_t w0 = static_cast<std::int16_t>(m_taps[k].weight);
-            const std::int16_t w1 = k + 1 < m_tapStart[j + 1] ? static_cast<std::int16_t>(m_taps[k + 1].weight) : 0;
-            for (int i = 0; i < 8; i += 2) {
-                p->weights[i] = w0;
-                p->weights[i + 1] = w1;
-            }
-            p->first = m_taps[k].index;
+        const int firstPair = m_taps[m_tapStart[j]].index / 2;
+        m_columnFirst[j] = firstPair;
+        std::uint32_t* w = &m_columnWeights[static_cast<std::size_t>(j) * m_weightStride];
+        for (std::uint32_t k = m_tapStart[j]; k < m_tapStart[j + 1]; ++k) {
+            const int i = m_taps[k].index;
+            w[i / 2 - firstPair] |= m_taps[k].weight << (i % 2 ? 16 : 0);
         }
     }
     return true;
 }
 
-ESL_SSE2 void Scaler::ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider) {
-    const int n = m_src->nWidth, m = m_dest->nWidth;
-    // The line sums, 16 bits each.
-    const auto* wide = reinterpret_cast<const __m128i*>(m_sums.Get());
-    auto* narrow = reinterpret_cast<__m128i*>(m_sums16.Get());
-    for (int i = 0; i + 1 < n; i += 2)
-        _mm_storeu_si128(narrow + i / 2, _mm_packs_epi32(_mm_load_si128(wide + i), _mm_load_si128(wide + i + 1)));
-    if (n % 2)
-        _mm_storel_epi64(narrow + n / 2, _mm_packs_epi32(_mm_load_si128(wide + n - 1), _mm_setzero_si128()));
-
-    const BYTE* columns = reinterpret_cast<const BYTE*>(m_sums16.Get());
-    const __m128i half = _mm_set1_epi32(static_cast<int>(divider.d / 2));
-    const __m128i multiplier = _mm_set1_epi64x(static_cast<long long>(divider.multiplier));
-    const __m128i shift = _mm_cvtsi32_si128(divider.shift);
-    const ColumnPair* p = m_columnPairs.Get();
-    for (int j = 0; j < m; ++j, out += 4) {
-        __m128i sum = _mm_setzero_si128();
-        for (const ColumnPair* end = m_columnPairs.Get() + m_columnPairStart[j + 1]; p < end; ++p) {
-            // b0 g0 r0 x0 b1 g1 r1 x1 -> b0 b1 g0 g1 r0 r1 x0 x1
-            const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + p->first * 8));
-            const __m128i paired = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
-            sum = _mm_add_epi32(sum,
-                                _mm_madd_epi16(paired, _mm_load_si128(reinterpret_cast<const __m128i*>(p->weights))));
+// Whole lines of a target line in 16 bits, each source line read by a load
+// of its own (a loop over lines would give one load many interleaved
+// streams, which the processor's prefetch does not follow). More than
+// kUnrolledLines whole lines go eight at a time through `partial`.
+template <int K>
+ESL_SSE2 void AddLines16Sse2(const BYTE* const* lines, bool first, int blocks, __m128i* partial) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int b = 0; b < blocks; ++b) {
+        __m128i lo = first ? zero : _mm_load_si128(partial + 2 * b);
+        __m128i hi = first ? zero : _mm_load_si128(partial + 2 * b + 1);
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k]) + b);
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(x, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(x, zero));
         }
-        const __m128i total = _mm_add_epi32(sum, half);
-        const __m128i even = _mm_srl_epi64(_mm_mul_epu32(total, multiplier), shift);
-        const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(total, 32), multiplier), shift);
-        const __m128i q = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+        _mm_store_si128(partial + 2 * b, lo);
+        _mm_store_si128(partial + 2 * b + 1, hi);
+    }
+}
+
+// The last K whole lines (and what `carry` holds of the others) multiplied
+// once, then `edges` lines after them each by its weight; pixels paired.
+template <int K>
+ESL_SSE2 void FinishLines16Sse2(const BYTE* const* lines, const __m128i* carry, __m128i wWhole, int edges, __m128i w0,
+                                __m128i w1, int blocks, __m128i* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const BYTE* e0 = lines[K];
+    const BYTE* e1 = lines[K + 1];
+    for (int b = 0; b < blocks; ++b) {
+        __m128i lo = carry ? _mm_load_si128(carry + 2 * b) : zero;
+        __m128i hi = carry ? _mm_load_si128(carry + 2 * b + 1) : zero;
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k]) + b);
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(x, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(x, zero));
+        }
+        lo = _mm_mullo_epi16(lo, wWhole);
+        hi = _mm_mullo_epi16(hi, wWhole);
+        if (edges >= 1) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e0) + b);
+            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), w0));
+            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), w0));
+        }
+        if (edges >= 2) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e1) + b);
+            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), w1));
+            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), w1));
+        }
+        // b0 g0 r0 x0 b1 g1 r1 x1 -> b0 b1 g0 g1 r0 r1 x0 x1
+        _mm_store_si128(out + 2 * b, _mm_unpacklo_epi16(lo, _mm_srli_si128(lo, 8)));
+        _mm_store_si128(out + 2 * b + 1, _mm_unpacklo_epi16(hi, _mm_srli_si128(hi, 8)));
+    }
+}
+
+ESL_SSE2 void Scaler::SumPlanNarrowSse2(const LinePlan& plan) {
+    const int width = m_src->nWidth, blocks = width / 4;
+    const BYTE* lines[kMaxWholeLines + 2];
+    for (int k = 0; k < plan.fullCount; ++k)
+        lines[k] = SourceLine(plan.fullFirst + k);
+    const std::uint32_t ew0 = plan.edges.weights & 0xFFFF, ew1 = plan.edges.weights >> 16;
+    const int edges = !plan.edgeCount ? 0 : ew1 ? 2 : 1;
+    lines[plan.fullCount] = SourceLine(plan.edges.line0);
+    lines[plan.fullCount + 1] = SourceLine(plan.edges.line1);
+    const __m128i wWhole = _mm_set1_epi16(static_cast<short>(plan.fullWeight));
+    const __m128i w0 = _mm_set1_epi16(static_cast<short>(ew0)), w1 = _mm_set1_epi16(static_cast<short>(ew1));
+    auto* partial = reinterpret_cast<__m128i*>(m_partial16.Get());
+    const int rest = plan.fullCount % kUnrolledLines, chunks = plan.fullCount / kUnrolledLines;
+    for (int c = 0; c < chunks; ++c)
+        AddLines16Sse2<kUnrolledLines>(lines + c * kUnrolledLines, c == 0, blocks, partial);
+    const BYTE* const* last = lines + chunks * kUnrolledLines;
+    const __m128i* carry = chunks ? partial : nullptr;
+    auto* out = reinterpret_cast<__m128i*>(m_sums16.Get());
+    switch (rest) {
+    case 0:
+        FinishLines16Sse2<0>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    case 1:
+        FinishLines16Sse2<1>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    case 2:
+        FinishLines16Sse2<2>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    case 3:
+        FinishLines16Sse2<3>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    case 4:
+        FinishLines16Sse2<4>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    case 5:
+        FinishLines16Sse2<5>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    case 6:
+        FinishLines16Sse2<6>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    default:
+        FinishLines16Sse2<7>(last, carry, wWhole, edges, w0, w1, blocks, out);
+        break;
+    }
+    // The last pixels of a line that do not fill a block.
+    std::int16_t* sums = m_sums16.Get();
+    for (int i = blocks * 4; i < width; ++i)
+        for (int c = 0; c < 4; ++c) {
+            const std::size_t at = static_cast<std::size_t>(i) * 4 + c;
+            std::uint32_t v = 0;
+            for (int k = 0; k < plan.fullCount; ++k)
+                v += lines[k][at];
+            v *= plan.fullWeight;
+            if (edges >= 1)
+                v += lines[plan.fullCount][at] * ew0;
+            if (edges >= 2)
+                v += lines[plan.fullCount + 1][at] * ew1;
+            sums[static_cast<std::size_t>(i / 2) * 8 + c * 2 + i % 2] = static_cast<std::int16_t>(v);
+        }
+}
+
+// The sum of target column j: K pairs from its first, one weight word each.
+template <int K>
+ESL_SSE2 inline __m128i ColumnSum(const __m128i* pairs, const std::uint32_t* weights) {
+    const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(weights));
+    __m128i sum = _mm_madd_epi16(_mm_load_si128(pairs), _mm_shuffle_epi32(w, 0x00));
+    if (K >= 2)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 1), _mm_shuffle_epi32(w, 0x55)));
+    if (K >= 3)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 2), _mm_shuffle_epi32(w, 0xAA)));
+    if (K >= 4)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 3), _mm_shuffle_epi32(w, 0xFF)));
+    return sum;
+}
+
+// Any number of pairs (K = 0 stands for m_pairsPerColumn above 4).
+ESL_SSE2 inline __m128i ColumnSumAny(const __m128i* pairs, const std::uint32_t* weights, int count) {
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < count; ++k)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + k), _mm_set1_epi32(static_cast<int>(weights[k]))));
+    return sum;
+}
+
+// Rounded means of four channels as bytes in the low lanes (or, for
+// FloatMeans of four registers, sixteen bytes).
+struct NarrowDivide {
+    __m128i half, multiplier, shift;
+    __m128 offset, reciprocal;
+    bool useFloat;
+};
+
+ESL_SSE2 inline __m128i IntegerMean(__m128i sum, const NarrowDivide& d) {
+    const __m128i total = _mm_add_epi32(sum, d.half);
+    const __m128i even = _mm_srl_epi64(_mm_mul_epu32(total, d.multiplier), d.shift);
+    const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(total, 32), d.multiplier), d.shift);
+    return _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+}
+
+ESL_SSE2 inline __m128i FloatMean(__m128i sum, const NarrowDivide& d) {
+    return _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_cvtepi32_ps(sum), d.offset), d.reciprocal));
+}
+
+template <int K>
+ESL_SSE2 inline __m128i SumOfColumn(const __m128i* pairs, const std::int32_t* first, const std::uint32_t* weights,
+                                    int stride, int count, int j) {
+    const std::uint32_t* w = weights + static_cast<std::size_t>(j) * stride;
+    return K ? ColumnSum<K ? K : 1>(pairs + first[j], w) : ColumnSumAny(pairs + first[j], w, count);
+}
+
+template <int K>
+ESL_SSE2 void ReduceColumnsSse2(const __m128i* pairs, const std::int32_t* first, const std::uint32_t* weights,
+                                int stride, int count, int m, const NarrowDivide& d, BYTE* out) {
+    int j = 0;
+    if (d.useFloat) {
+        for (; j + 4 <= m; j += 4) {
+            const __m128i s0 = SumOfColumn<K>(pairs, first, weights, stride, count, j);
+            const __m128i s1 = SumOfColumn<K>(pairs, first, weights, stride, count, j + 1);
+            const __m128i s2 = SumOfColumn<K>(pairs, first, weights, stride, count, j + 2);
+            const __m128i s3 = SumOfColumn<K>(pairs, first, weights, stride, count, j + 3);
+            const __m128i q01 = _mm_packs_epi32(FloatMean(s0, d), FloatMean(s1, d));
+            const __m128i q23 = _mm_packs_epi32(FloatMean(s2, d), FloatMean(s3, d));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * j), _mm_packus_epi16(q01, q23));
+        }
+    }
+    for (; j < m; ++j) {
+        const __m128i sum = SumOfColumn<K>(pairs, first, weights, stride, count, j);
+        const __m128i q = d.useFloat ? FloatMean(sum, d) : IntegerMean(sum, d);
         const int v = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(q, q), q));
-        std::memcpy(out, &v, 4);
+        std::memcpy(out + 4 * j, &v, 4);
+    }
+}
+
+ESL_SSE2 void Scaler::ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider) {
+    NarrowDivide d;
+    d.half = _mm_set1_epi32(static_cast<int>(divider.d / 2));
+    d.multiplier = _mm_set1_epi64x(static_cast<long long>(divider.multiplier));
+    d.shift = _mm_cvtsi32_si128(divider.shift);
+    d.offset = _mm_set1_ps(static_cast<float>(divider.d / 2) + 0.5f);
+    d.reciprocal = _mm_set1_ps(1.0f / static_cast<float>(divider.d));
+    d.useFloat = divider.d <= kMaxFloatDivisor;
+    const auto* pairs = reinterpret_cast<const __m128i*>(m_sums16.Get());
+    const int m = m_dest->nWidth, k = m_pairsPerColumn, stride = m_weightStride;
+    const std::int32_t* first = m_columnFirst.Get();
+    const std::uint32_t* weights = m_columnWeights.Get();
+    switch (k) {
+    case 1:
+        ReduceColumnsSse2<1>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    case 2:
+        ReduceColumnsSse2<2>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    case 3:
+        ReduceColumnsSse2<3>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    case 4:
+        ReduceColumnsSse2<4>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    default:
+        ReduceColumnsSse2<0>(pairs, first, weights, stride, k, m, d, out);
+        break;
     }
 }
 
@@ -542,18 +740,23 @@ void Scaler::Run(bool sse2) {
     const std::uint64_t columnUnits = m_ax.Boundary(1);  // the same for every column
     Divider uniform(columnUnits * m_ay.Boundary(1));
     const bool narrow = sse2 && PrepareNarrow(uniform);
-    for (int l = 0; l < m_dest->nHeight; ++l) {
+    // Target lines in the order of rising source addresses: prefetch follows
+    // a rising stream best.
+    const int mh = m_dest->nHeight;
+    for (int step = 0; step < mh; ++step) {
+        const int l = m_srcDown < 0 ? mh - 1 - step : step;
         const std::uint32_t first = m_pairStart[l], count = m_pairStart[l + 1] - first;
         if (sse2) {
             const LinePlan& plan = m_plans[l];
+            if (narrow) {
+                SumPlanNarrowSse2(plan);
+                ReduceAcrossNarrowSse2(DestLine(l), uniform);
+                continue;
+            }
             if (plan.fullCount > 0 && plan.fullCount <= kMaxWholeLines)
                 SumPlanSse2(plan);
             else
                 SumLinesSse2(&m_pairs[first], count);
-        }
-        if (narrow) {
-            ReduceAcrossNarrowSse2(DestLine(l), uniform);
-            continue;
         }
         if (sse2) {
             ReduceAcrossSse2();
