@@ -392,7 +392,7 @@ bool Scaler::PrepareNarrow(const Divider& divider) {
 // Whole lines of a target line in 16 bits, each source line read by a load
 // of its own (a loop over lines would give one load many interleaved
 // streams, which the processor's prefetch does not follow). More than
-// kUnrolledLines whole lines go eight at a time through `partial`.
+// kUnrolledLines whole lines are first summed into `partial`, eight at a time.
 template <int K>
 ESL_SSE2 void AddLines16Sse2(const BYTE* const* lines, bool first, int blocks, __m128i* partial) {
     const __m128i zero = _mm_setzero_si128();
@@ -410,31 +410,40 @@ ESL_SSE2 void AddLines16Sse2(const BYTE* const* lines, bool first, int blocks, _
     }
 }
 
-// The last K whole lines (and what `carry` holds of the others) multiplied
-// once, then `edges` lines after them each by its weight; pixels paired.
-template <int K>
-ESL_SSE2 void FinishLines16Sse2(const BYTE* const* lines, const __m128i* carry, __m128i wWhole, int edges, __m128i w0,
-                                __m128i w1, int blocks, __m128i* out) {
+// K whole lines (kCarry: their sum from `carry` instead) multiplied once,
+// then E edge lines after them each by its weight (weights: whole, edge 0,
+// edge 1); pixels paired.
+template <int K, int E, bool kCarry>
+ESL_SSE2 void FinishLines16Sse2(const BYTE* const* lines, const __m128i* carry, const __m128i* weights, int blocks,
+                                __m128i* out) {
     const __m128i zero = _mm_setzero_si128();
+    const __m128i wWhole = weights[0], w0 = weights[1], w1 = weights[2];
     const BYTE* e0 = lines[K];
     const BYTE* e1 = lines[K + 1];
     for (int b = 0; b < blocks; ++b) {
-        __m128i lo = carry ? _mm_load_si128(carry + 2 * b) : zero;
-        __m128i hi = carry ? _mm_load_si128(carry + 2 * b + 1) : zero;
+        __m128i lo = zero, hi = zero;
+        if (kCarry) {
+            lo = _mm_mullo_epi16(_mm_load_si128(carry + 2 * b), wWhole);
+            hi = _mm_mullo_epi16(_mm_load_si128(carry + 2 * b + 1), wWhole);
+        } else if (K > 0) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[0]) + b);
+            lo = _mm_unpacklo_epi8(x, zero);
+            hi = _mm_unpackhi_epi8(x, zero);
 #pragma GCC unroll 8
-        for (int k = 0; k < K; ++k) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k]) + b);
-            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(x, zero));
-            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(x, zero));
+            for (int k = 1; k < K; ++k) {
+                const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k]) + b);
+                lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(y, zero));
+                hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(y, zero));
+            }
+            lo = _mm_mullo_epi16(lo, wWhole);
+            hi = _mm_mullo_epi16(hi, wWhole);
         }
-        lo = _mm_mullo_epi16(lo, wWhole);
-        hi = _mm_mullo_epi16(hi, wWhole);
-        if (edges >= 1) {
+        if (E >= 1) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e0) + b);
             lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), w0));
             hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), w0));
         }
-        if (edges >= 2) {
+        if (E >= 2) {
             const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e1) + b);
             lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), w1));
             hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), w1));
@@ -445,6 +454,28 @@ ESL_SSE2 void FinishLines16Sse2(const BYTE* const* lines, const __m128i* carry, 
     }
 }
 
+using AddLines16 = void (*)(const BYTE* const*, bool, int, __m128i*);
+using FinishLines16 = void (*)(const BYTE* const*, const __m128i*, const __m128i*, int, __m128i*);
+
+// By the number of lines.
+constexpr AddLines16 kAddLines16[kUnrolledLines + 1] = {
+    nullptr,           AddLines16Sse2<1>, AddLines16Sse2<2>, AddLines16Sse2<3>, AddLines16Sse2<4>,
+    AddLines16Sse2<5>, AddLines16Sse2<6>, AddLines16Sse2<7>, AddLines16Sse2<8>,
+};
+
+// By edge lines, then by whole lines; the last of a row takes them summed.
+constexpr FinishLines16 kFinishLines16[3][kUnrolledLines + 1] = {
+    {FinishLines16Sse2<0, 0, false>, FinishLines16Sse2<1, 0, false>, FinishLines16Sse2<2, 0, false>,
+     FinishLines16Sse2<3, 0, false>, FinishLines16Sse2<4, 0, false>, FinishLines16Sse2<5, 0, false>,
+     FinishLines16Sse2<6, 0, false>, FinishLines16Sse2<7, 0, false>, FinishLines16Sse2<0, 0, true>},
+    {FinishLines16Sse2<0, 1, false>, FinishLines16Sse2<1, 1, false>, FinishLines16Sse2<2, 1, false>,
+     FinishLines16Sse2<3, 1, false>, FinishLines16Sse2<4, 1, false>, FinishLines16Sse2<5, 1, false>,
+     FinishLines16Sse2<6, 1, false>, FinishLines16Sse2<7, 1, false>, FinishLines16Sse2<0, 1, true>},
+    {FinishLines16Sse2<0, 2, false>, FinishLines16Sse2<1, 2, false>, FinishLines16Sse2<2, 2, false>,
+     FinishLines16Sse2<3, 2, false>, FinishLines16Sse2<4, 2, false>, FinishLines16Sse2<5, 2, false>,
+     FinishLines16Sse2<6, 2, false>, FinishLines16Sse2<7, 2, false>, FinishLines16Sse2<0, 2, true>},
+};
+
 ESL_SSE2 void Scaler::SumPlanNarrowSse2(const LinePlan& plan) {
     const int width = m_src->nWidth, blocks = width / 4;
     const BYTE* lines[kMaxWholeLines + 2];
@@ -454,40 +485,16 @@ ESL_SSE2 void Scaler::SumPlanNarrowSse2(const LinePlan& plan) {
     const int edges = !plan.edgeCount ? 0 : ew1 ? 2 : 1;
     lines[plan.fullCount] = SourceLine(plan.edges.line0);
     lines[plan.fullCount + 1] = SourceLine(plan.edges.line1);
-    const __m128i wWhole = _mm_set1_epi16(static_cast<short>(plan.fullWeight));
-    const __m128i w0 = _mm_set1_epi16(static_cast<short>(ew0)), w1 = _mm_set1_epi16(static_cast<short>(ew1));
-    auto* partial = reinterpret_cast<__m128i*>(m_partial16.Get());
-    const int rest = plan.fullCount % kUnrolledLines, chunks = plan.fullCount / kUnrolledLines;
-    for (int c = 0; c < chunks; ++c)
-        AddLines16Sse2<kUnrolledLines>(lines + c * kUnrolledLines, c == 0, blocks, partial);
-    const BYTE* const* last = lines + chunks * kUnrolledLines;
-    const __m128i* carry = chunks ? partial : nullptr;
+    const __m128i weights[3] = {_mm_set1_epi16(static_cast<short>(plan.fullWeight)),
+                                _mm_set1_epi16(static_cast<short>(ew0)), _mm_set1_epi16(static_cast<short>(ew1))};
     auto* out = reinterpret_cast<__m128i*>(m_sums16.Get());
-    switch (rest) {
-    case 0:
-        FinishLines16Sse2<0>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
-    case 1:
-        FinishLines16Sse2<1>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
-    case 2:
-        FinishLines16Sse2<2>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
-    case 3:
-        FinishLines16Sse2<3>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
-    case 4:
-        FinishLines16Sse2<4>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
-    case 5:
-        FinishLines16Sse2<5>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
-    case 6:
-        FinishLines16Sse2<6>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
-    default:
-        FinishLines16Sse2<7>(last, carry, wWhole, edges, w0, w1, blocks, out);
-        break;
+    if (plan.fullCount < kUnrolledLines) {
+        kFinishLines16[edges][plan.fullCount](lines, nullptr, weights, blocks, out);
+    } else {
+        auto* partial = reinterpret_cast<__m128i*>(m_partial16.Get());
+        for (int k = 0; k < plan.fullCount; k += kUnrolledLines)
+            kAddLines16[std::min(kUnrolledLines, plan.fullCount - k)](lines + k, k == 0, blocks, partial);
+        kFinishLines16[edges][kUnrolledLines](lines + plan.fullCount, partial, weights, blocks, out);
     }
     // The last pixels of a line that do not fill a block.
     std::int16_t* sums = m_sums16.Get();
