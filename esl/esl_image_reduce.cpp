@@ -166,7 +166,8 @@ private:
     // pixel pairs (2i, 2i + 1), channels interleaved (b0 b1 g0 g1 r0 r1 x0 x1),
     // so that a pair goes through one multiply-add. Target column j reads
     // m_pairsPerColumn pairs from m_columnFirst[j] on, weighted by one word
-    // each (the even pixel's weight in the low half); stride 4 words at most 4.
+    // each (the even pixel's weight in the low half), stored four times over
+    // to be the multiply-add's operand as it is.
     HeapArray<std::int32_t> m_columnFirst;
     HeapArray<std::uint32_t> m_columnWeights;
     int m_pairsPerColumn = 0;
@@ -364,7 +365,7 @@ bool Scaler::PrepareNarrow(const Divider& divider) {
     if (widest > 0x3FFFFFFF / 8)
         return false;
     m_pairsPerColumn = static_cast<int>(widest);
-    m_weightStride = m_pairsPerColumn <= 4 ? 4 : m_pairsPerColumn;
+    m_weightStride = 4 * m_pairsPerColumn;
     const std::uint64_t pairs = (static_cast<std::uint64_t>(n) + 1) / 2 + widest;
     if (!m_columnFirst.Allocate(static_cast<std::size_t>(m)) ||
         !m_columnWeights.Allocate(static_cast<std::uint64_t>(m) * m_weightStride) || !m_sums16.Allocate(pairs * 8))
@@ -383,7 +384,8 @@ bool Scaler::PrepareNarrow(const Divider& divider) {
         std::uint32_t* w = &m_columnWeights[static_cast<std::size_t>(j) * m_weightStride];
         for (std::uint32_t k = m_tapStart[j]; k < m_tapStart[j + 1]; ++k) {
             const int i = m_taps[k].index;
-            w[i / 2 - firstPair] |= m_taps[k].weight << (i % 2 ? 16 : 0);
+            for (int copy = 0; copy < 4; ++copy)
+                w[(i / 2 - firstPair) * 4 + copy] |= m_taps[k].weight << (i % 2 ? 16 : 0);
         }
     }
     return true;
@@ -513,25 +515,26 @@ ESL_SSE2 void Scaler::SumPlanNarrowSse2(const LinePlan& plan) {
         }
 }
 
-// The sum of target column j: K pairs from its first, one weight word each.
+// The sum of target column j: K pairs from its first, one weight vector each.
 template <int K>
 ESL_SSE2 inline __m128i ColumnSum(const __m128i* pairs, const std::uint32_t* weights) {
-    const __m128i w = _mm_load_si128(reinterpret_cast<const __m128i*>(weights));
-    __m128i sum = _mm_madd_epi16(_mm_load_si128(pairs), _mm_shuffle_epi32(w, 0x00));
+    const auto* w = reinterpret_cast<const __m128i*>(weights);
+    __m128i sum = _mm_madd_epi16(_mm_load_si128(pairs), _mm_load_si128(w));
     if (K >= 2)
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 1), _mm_shuffle_epi32(w, 0x55)));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 1), _mm_load_si128(w + 1)));
     if (K >= 3)
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 2), _mm_shuffle_epi32(w, 0xAA)));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 2), _mm_load_si128(w + 2)));
     if (K >= 4)
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 3), _mm_shuffle_epi32(w, 0xFF)));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 3), _mm_load_si128(w + 3)));
     return sum;
 }
 
 // Any number of pairs (K = 0 stands for m_pairsPerColumn above 4).
 ESL_SSE2 inline __m128i ColumnSumAny(const __m128i* pairs, const std::uint32_t* weights, int count) {
+    const auto* w = reinterpret_cast<const __m128i*>(weights);
     __m128i sum = _mm_setzero_si128();
     for (int k = 0; k < count; ++k)
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + k), _mm_set1_epi32(static_cast<int>(weights[k]))));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + k), _mm_load_si128(w + k)));
     return sum;
 }
 
