@@ -192,13 +192,21 @@ bool Scaler::Prepare() {
     const int nh = m_src->nHeight, mh = m_dest->nHeight;
     m_ax = AxisFor(n, m, false);
     m_ay = AxisFor(nh, mh, true);
+    // Every boundary once: each costs two 64-bit divisions.
+    HeapArray<std::uint64_t> bx, by;
+    if (!bx.Allocate(static_cast<std::size_t>(m) + 1) || !by.Allocate(static_cast<std::size_t>(mh) + 1))
+        return false;
+    for (int j = 0; j <= m; ++j)
+        bx[j] = m_ax.Boundary(j);
+    for (int l = 0; l <= mh; ++l)
+        by[l] = m_ay.Boundary(l);
 
     if (!m_tapStart.Allocate(static_cast<std::size_t>(m) + 1))
         return false;
     std::uint64_t taps = 0;
     for (int j = 0; j < m; ++j) {
         m_tapStart[j] = static_cast<std::uint32_t>(taps);
-        ForEachCover(m_ax.Boundary(j), m_ax.Boundary(j + 1), m_ax.a, [&](int, std::uint32_t) { ++taps; });
+        ForEachCover(bx[j], bx[j + 1], m_ax.a, [&](int, std::uint32_t) { ++taps; });
         if (taps > 0x3FFFFFFF)
             return false;
     }
@@ -207,7 +215,7 @@ bool Scaler::Prepare() {
         return false;
     for (int j = 0; j < m; ++j) {
         Tap* t = &m_taps[m_tapStart[j]];
-        ForEachCover(m_ax.Boundary(j), m_ax.Boundary(j + 1), m_ax.a, [&](int i, std::uint32_t w) { *t++ = Tap{i, w}; });
+        ForEachCover(bx[j], bx[j + 1], m_ax.a, [&](int i, std::uint32_t w) { *t++ = Tap{i, w}; });
     }
 
     if (!m_pairStart.Allocate(static_cast<std::size_t>(mh) + 1))
@@ -216,7 +224,7 @@ bool Scaler::Prepare() {
     for (int l = 0; l < mh; ++l) {
         m_pairStart[l] = static_cast<std::uint32_t>(pairs);
         std::uint64_t lines = 0;
-        ForEachCover(m_ay.Boundary(l), m_ay.Boundary(l + 1), m_ay.a, [&](int, std::uint32_t) { ++lines; });
+        ForEachCover(by[l], by[l + 1], m_ay.a, [&](int, std::uint32_t) { ++lines; });
         pairs += (lines + 1) / 2;
         if (pairs > 0x3FFFFFFF)
             return false;
@@ -227,7 +235,7 @@ bool Scaler::Prepare() {
     for (int l = 0; l < mh; ++l) {
         LinePair* p = &m_pairs[m_pairStart[l]];
         bool second = false;
-        ForEachCover(m_ay.Boundary(l), m_ay.Boundary(l + 1), m_ay.a, [&](int k, std::uint32_t w) {
+        ForEachCover(by[l], by[l + 1], m_ay.a, [&](int k, std::uint32_t w) {
             if (!second) {
                 *p = LinePair{k, k, w};
             } else {
@@ -243,7 +251,7 @@ bool Scaler::Prepare() {
     for (int l = 0; l < mh; ++l) {
         LinePlan plan{0, 0, static_cast<std::uint32_t>(m_ay.a), 0, LinePair{0, 0, 0}};
         bool half = false;
-        ForEachCover(m_ay.Boundary(l), m_ay.Boundary(l + 1), m_ay.a, [&](int k, std::uint32_t w) {
+        ForEachCover(by[l], by[l + 1], m_ay.a, [&](int k, std::uint32_t w) {
             if (w == m_ay.a) {
                 if (!plan.fullCount)
                     plan.fullFirst = k;
