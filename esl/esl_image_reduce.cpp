@@ -88,6 +88,7 @@ struct LinePlan {
 
 // Whole lines summed in 16-bit lanes stay below 2^15.
 constexpr int kMaxWholeLines = 128;
+constexpr int kUnrolledLines = 8;
 
 // floor(n / d) for every n below 256 d, as (n * multiplier) >> shift with
 // a 32-bit multiplier; usable when `fits`.
@@ -120,13 +121,10 @@ struct Divider {
     }
 };
 
-// Two neighbouring columns (first, first + 1) of one target pixel, with the
-// weights repeated as w0 w1 w0 w1 ... for a multiply-add.
-struct alignas(16) ColumnPair {
-    std::int16_t weights[8];
-    std::int32_t first;
-    std::int32_t pad[3];
-};
+// Target pixels with sums below 2^22 are divided in single floats: the
+// quotient is within 2^-14 of the true one under any rounding mode, and a
+// half-up mean lies at least 1 / (2 d) from a whole number.
+constexpr std::uint64_t kMaxFloatDivisor = 4096;
 
 class Scaler {
 public:
@@ -145,6 +143,7 @@ private:
     void FinishPlain(BYTE* out, const Divider& divider) const;
     void FinishSse2(BYTE* out, const Divider& divider) const;
     bool PrepareNarrow(const Divider& divider);
+    void SumPlanNarrowSse2(const LinePlan& plan);
     void ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider);
 
     ImageBuffer* m_dest;
@@ -163,11 +162,18 @@ private:
     HeapArray<std::uint32_t> m_sums;  // n x 4: the current target line summed down
     HeapArray<std::uint64_t> m_acc;   // m x 4, lanes in the order 0 2 1 3
 
-    // Lines of at most 128 units: their sums fit 16 bits, and two columns
-    // go through one multiply-add.
-    HeapArray<ColumnPair> m_columnPairs;
-    HeapArray<std::uint32_t> m_columnPairStart;
-    HeapArray<std::int16_t> m_sums16;  // (n + 1) x 4
+    // Lines of at most 128 units: their sums fit 16 bits and are kept as
+    // pixel pairs (2i, 2i + 1), channels interleaved (b0 b1 g0 g1 r0 r1 x0 x1),
+    // so that a pair goes through one multiply-add. Target column j reads
+    // m_pairsPerColumn pairs from m_columnFirst[j] on, weighted by one word
+    // each (the even pixel's weight in the low half), stored four times over
+    // to be the multiply-add's operand as it is.
+    HeapArray<std::int32_t> m_columnFirst;
+    HeapArray<std::uint32_t> m_columnWeights;
+    int m_pairsPerColumn = 0;
+    int m_weightStride = 0;
+    HeapArray<std::int16_t> m_sums16;  // 8 per pair: ceil(n / 2) pairs and m_pairsPerColumn zero ones
+    HeapArray<std::int16_t> m_partial16;  // n x 4: whole lines summed so far, for lines of many
 };
 
 // The top line of an image and the step down the screen: a positive pitch
@@ -186,13 +192,21 @@ bool Scaler::Prepare() {
     const int nh = m_src->nHeight, mh = m_dest->nHeight;
     m_ax = AxisFor(n, m, false);
     m_ay = AxisFor(nh, mh, true);
+    // Every boundary once: each costs two 64-bit divisions.
+    HeapArray<std::uint64_t> bx, by;
+    if (!bx.Allocate(static_cast<std::size_t>(m) + 1) || !by.Allocate(static_cast<std::size_t>(mh) + 1))
+        return false;
+    for (int j = 0; j <= m; ++j)
+        bx[j] = m_ax.Boundary(j);
+    for (int l = 0; l <= mh; ++l)
+        by[l] = m_ay.Boundary(l);
 
     if (!m_tapStart.Allocate(static_cast<std::size_t>(m) + 1))
         return false;
     std::uint64_t taps = 0;
     for (int j = 0; j < m; ++j) {
         m_tapStart[j] = static_cast<std::uint32_t>(taps);
-        ForEachCover(m_ax.Boundary(j), m_ax.Boundary(j + 1), m_ax.a, [&](int, std::uint32_t) { ++taps; });
+        ForEachCover(bx[j], bx[j + 1], m_ax.a, [&](int, std::uint32_t) { ++taps; });
         if (taps > 0x3FFFFFFF)
             return false;
     }
@@ -201,7 +215,7 @@ bool Scaler::Prepare() {
         return false;
     for (int j = 0; j < m; ++j) {
         Tap* t = &m_taps[m_tapStart[j]];
-        ForEachCover(m_ax.Boundary(j), m_ax.Boundary(j + 1), m_ax.a, [&](int i, std::uint32_t w) { *t++ = Tap{i, w}; });
+        ForEachCover(bx[j], bx[j + 1], m_ax.a, [&](int i, std::uint32_t w) { *t++ = Tap{i, w}; });
     }
 
     if (!m_pairStart.Allocate(static_cast<std::size_t>(mh) + 1))
@@ -210,7 +224,7 @@ bool Scaler::Prepare() {
     for (int l = 0; l < mh; ++l) {
         m_pairStart[l] = static_cast<std::uint32_t>(pairs);
         std::uint64_t lines = 0;
-        ForEachCover(m_ay.Boundary(l), m_ay.Boundary(l + 1), m_ay.a, [&](int, std::uint32_t) { ++lines; });
+        ForEachCover(by[l], by[l + 1], m_ay.a, [&](int, std::uint32_t) { ++lines; });
         pairs += (lines + 1) / 2;
         if (pairs > 0x3FFFFFFF)
             return false;
@@ -221,7 +235,7 @@ bool Scaler::Prepare() {
     for (int l = 0; l < mh; ++l) {
         LinePair* p = &m_pairs[m_pairStart[l]];
         bool second = false;
-        ForEachCover(m_ay.Boundary(l), m_ay.Boundary(l + 1), m_ay.a, [&](int k, std::uint32_t w) {
+        ForEachCover(by[l], by[l + 1], m_ay.a, [&](int k, std::uint32_t w) {
             if (!second) {
                 *p = LinePair{k, k, w};
             } else {
@@ -237,7 +251,7 @@ bool Scaler::Prepare() {
     for (int l = 0; l < mh; ++l) {
         LinePlan plan{0, 0, static_cast<std::uint32_t>(m_ay.a), 0, LinePair{0, 0, 0}};
         bool half = false;
-        ForEachCover(m_ay.Boundary(l), m_ay.Boundary(l + 1), m_ay.a, [&](int k, std::uint32_t w) {
+        ForEachCover(by[l], by[l + 1], m_ay.a, [&](int k, std::uint32_t w) {
             if (w == m_ay.a) {
                 if (!plan.fullCount)
                     plan.fullFirst = k;
@@ -349,64 +363,266 @@ bool Scaler::PrepareNarrow(const Divider& divider) {
     const int n = m_src->nWidth, m = m_dest->nWidth;
     if (!m_ay.exact || 255 * m_ay.Boundary(1) > 32767 || std::min(m_ax.a, m_ax.Boundary(1)) > 32767 || !divider.fits)
         return false;
-    if (!m_columnPairStart.Allocate(static_cast<std::size_t>(m) + 1))
-        return false;
-    std::uint64_t pairs = 0;
+    // Taps of a column are neighbours; the pairs that hold them start at an
+    // even pixel, and every column reads as many pairs as the widest one.
+    std::uint64_t widest = 1;
     for (int j = 0; j < m; ++j) {
-        m_columnPairStart[j] = static_cast<std::uint32_t>(pairs);
-        pairs += (m_tapStart[j + 1] - m_tapStart[j] + 1) / 2;
+        const std::uint32_t first = m_tapStart[j], last = m_tapStart[j + 1] - 1;
+        widest = std::max<std::uint64_t>(widest, m_taps[last].index / 2 - m_taps[first].index / 2 + 1);
     }
-    m_columnPairStart[m] = static_cast<std::uint32_t>(pairs);
-    if (!m_columnPairs.Allocate(pairs) || !m_sums16.Allocate((static_cast<std::size_t>(n) + 1) * 4))
+    if (widest > 0x3FFFFFFF / 8)
         return false;
-    std::memset(m_sums16.Get() + static_cast<std::size_t>(n) * 4, 0, 8);  // the column after the last
+    m_pairsPerColumn = static_cast<int>(widest);
+    m_weightStride = 4 * m_pairsPerColumn;
+    const std::uint64_t pairs = (static_cast<std::uint64_t>(n) + 1) / 2 + widest;
+    if (!m_columnFirst.Allocate(static_cast<std::size_t>(m)) ||
+        !m_columnWeights.Allocate(static_cast<std::uint64_t>(m) * m_weightStride) || !m_sums16.Allocate(pairs * 8))
+        return false;
+    // The pixel after an odd last one and the pairs past the end are read
+    // with weight 0 only, but must hold numbers.
+    std::memset(m_sums16.Get(), 0, static_cast<std::size_t>(pairs) * 16);
+    const bool many = std::any_of(m_plans.Get(), m_plans.Get() + m_dest->nHeight,
+                                  [](const LinePlan& plan) { return plan.fullCount >= kUnrolledLines; });
+    if (many && !m_partial16.Allocate(static_cast<std::size_t>(n) * 4))
+        return false;
+    std::memset(m_columnWeights.Get(), 0, static_cast<std::size_t>(m) * m_weightStride * 4);
     for (int j = 0; j < m; ++j) {
-        ColumnPair* p = &m_columnPairs[m_columnPairStart[j]];
-        for (std::uint32_t k = m_tapStart[j]; k < m_tapStart[j + 1]; k += 2, ++p) {
-            // Taps of a column are neighbours; an odd last one pairs with the
-            // column after it at weight 0.
-            const std::int16_t w0 = static_cast<std::int16_t>(m_taps[k].weight);
-            const std::int16_t w1 = k + 1 < m_tapStart[j + 1] ? static_cast<std::int16_t>(m_taps[k + 1].weight) : 0;
-            for (int i = 0; i < 8; i += 2) {
-                p->weights[i] = w0;
-                p->weights[i + 1] = w1;
-            }
-            p->first = m_taps[k].index;
+        const int firstPair = m_taps[m_tapStart[j]].index / 2;
+        m_columnFirst[j] = firstPair;
+        std::uint32_t* w = &m_columnWeights[static_cast<std::size_t>(j) * m_weightStride];
+        for (std::uint32_t k = m_tapStart[j]; k < m_tapStart[j + 1]; ++k) {
+            const int i = m_taps[k].index;
+            for (int copy = 0; copy < 4; ++copy)
+                w[(i / 2 - firstPair) * 4 + copy] |= m_taps[k].weight << (i % 2 ? 16 : 0);
         }
     }
     return true;
 }
 
-ESL_SSE2 void Scaler::ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider) {
-    const int n = m_src->nWidth, m = m_dest->nWidth;
-    // The line sums, 16 bits each.
-    const auto* wide = reinterpret_cast<const __m128i*>(m_sums.Get());
-    auto* narrow = reinterpret_cast<__m128i*>(m_sums16.Get());
-    for (int i = 0; i + 1 < n; i += 2)
-        _mm_storeu_si128(narrow + i / 2, _mm_packs_epi32(_mm_load_si128(wide + i), _mm_load_si128(wide + i + 1)));
-    if (n % 2)
-        _mm_storel_epi64(narrow + n / 2, _mm_packs_epi32(_mm_load_si128(wide + n - 1), _mm_setzero_si128()));
-
-    const BYTE* columns = reinterpret_cast<const BYTE*>(m_sums16.Get());
-    const __m128i half = _mm_set1_epi32(static_cast<int>(divider.d / 2));
-    const __m128i multiplier = _mm_set1_epi64x(static_cast<long long>(divider.multiplier));
-    const __m128i shift = _mm_cvtsi32_si128(divider.shift);
-    const ColumnPair* p = m_columnPairs.Get();
-    for (int j = 0; j < m; ++j, out += 4) {
-        __m128i sum = _mm_setzero_si128();
-        for (const ColumnPair* end = m_columnPairs.Get() + m_columnPairStart[j + 1]; p < end; ++p) {
-            // b0 g0 r0 x0 b1 g1 r1 x1 -> b0 b1 g0 g1 r0 r1 x0 x1
-            const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + p->first * 8));
-            const __m128i paired = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
-            sum = _mm_add_epi32(sum,
-                                _mm_madd_epi16(paired, _mm_load_si128(reinterpret_cast<const __m128i*>(p->weights))));
+// Whole lines of a target line in 16 bits, each source line read by a load
+// of its own (a loop over lines would give one load many interleaved
+// streams, which the processor's prefetch does not follow). More than
+// kUnrolledLines whole lines are first summed into `partial`, eight at a time.
+template <int K>
+ESL_SSE2 void AddLines16Sse2(const BYTE* const* lines, bool first, int blocks, __m128i* partial) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int b = 0; b < blocks; ++b) {
+        __m128i lo = first ? zero : _mm_load_si128(partial + 2 * b);
+        __m128i hi = first ? zero : _mm_load_si128(partial + 2 * b + 1);
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k]) + b);
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(x, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(x, zero));
         }
-        const __m128i total = _mm_add_epi32(sum, half);
-        const __m128i even = _mm_srl_epi64(_mm_mul_epu32(total, multiplier), shift);
-        const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(total, 32), multiplier), shift);
-        const __m128i q = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+        _mm_store_si128(partial + 2 * b, lo);
+        _mm_store_si128(partial + 2 * b + 1, hi);
+    }
+}
+
+// K whole lines (kCarry: their sum from `carry` instead) multiplied once,
+// then E edge lines after them each by its weight (weights: whole, edge 0,
+// edge 1); pixels paired.
+template <int K, int E, bool kCarry>
+ESL_SSE2 void FinishLines16Sse2(const BYTE* const* lines, const __m128i* carry, const __m128i* weights, int blocks,
+                                __m128i* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wWhole = weights[0], w0 = weights[1], w1 = weights[2];
+    const BYTE* e0 = lines[K];
+    const BYTE* e1 = lines[K + 1];
+    for (int b = 0; b < blocks; ++b) {
+        __m128i lo = zero, hi = zero;
+        if (kCarry) {
+            lo = _mm_mullo_epi16(_mm_load_si128(carry + 2 * b), wWhole);
+            hi = _mm_mullo_epi16(_mm_load_si128(carry + 2 * b + 1), wWhole);
+        } else if (K > 0) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[0]) + b);
+            lo = _mm_unpacklo_epi8(x, zero);
+            hi = _mm_unpackhi_epi8(x, zero);
+#pragma GCC unroll 8
+            for (int k = 1; k < K; ++k) {
+                const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k]) + b);
+                lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(y, zero));
+                hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(y, zero));
+            }
+            lo = _mm_mullo_epi16(lo, wWhole);
+            hi = _mm_mullo_epi16(hi, wWhole);
+        }
+        if (E >= 1) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e0) + b);
+            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), w0));
+            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), w0));
+        }
+        if (E >= 2) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e1) + b);
+            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), w1));
+            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), w1));
+        }
+        // b0 g0 r0 x0 b1 g1 r1 x1 -> b0 b1 g0 g1 r0 r1 x0 x1
+        _mm_store_si128(out + 2 * b, _mm_unpacklo_epi16(lo, _mm_srli_si128(lo, 8)));
+        _mm_store_si128(out + 2 * b + 1, _mm_unpacklo_epi16(hi, _mm_srli_si128(hi, 8)));
+    }
+}
+
+using AddLines16 = void (*)(const BYTE* const*, bool, int, __m128i*);
+using FinishLines16 = void (*)(const BYTE* const*, const __m128i*, const __m128i*, int, __m128i*);
+
+// By the number of lines.
+constexpr AddLines16 kAddLines16[kUnrolledLines + 1] = {
+    nullptr,           AddLines16Sse2<1>, AddLines16Sse2<2>, AddLines16Sse2<3>, AddLines16Sse2<4>,
+    AddLines16Sse2<5>, AddLines16Sse2<6>, AddLines16Sse2<7>, AddLines16Sse2<8>,
+};
+
+// By edge lines, then by whole lines; the last of a row takes them summed.
+constexpr FinishLines16 kFinishLines16[3][kUnrolledLines + 1] = {
+    {FinishLines16Sse2<0, 0, false>, FinishLines16Sse2<1, 0, false>, FinishLines16Sse2<2, 0, false>,
+     FinishLines16Sse2<3, 0, false>, FinishLines16Sse2<4, 0, false>, FinishLines16Sse2<5, 0, false>,
+     FinishLines16Sse2<6, 0, false>, FinishLines16Sse2<7, 0, false>, FinishLines16Sse2<0, 0, true>},
+    {FinishLines16Sse2<0, 1, false>, FinishLines16Sse2<1, 1, false>, FinishLines16Sse2<2, 1, false>,
+     FinishLines16Sse2<3, 1, false>, FinishLines16Sse2<4, 1, false>, FinishLines16Sse2<5, 1, false>,
+     FinishLines16Sse2<6, 1, false>, FinishLines16Sse2<7, 1, false>, FinishLines16Sse2<0, 1, true>},
+    {FinishLines16Sse2<0, 2, false>, FinishLines16Sse2<1, 2, false>, FinishLines16Sse2<2, 2, false>,
+     FinishLines16Sse2<3, 2, false>, FinishLines16Sse2<4, 2, false>, FinishLines16Sse2<5, 2, false>,
+     FinishLines16Sse2<6, 2, false>, FinishLines16Sse2<7, 2, false>, FinishLines16Sse2<0, 2, true>},
+};
+
+ESL_SSE2 void Scaler::SumPlanNarrowSse2(const LinePlan& plan) {
+    const int width = m_src->nWidth, blocks = width / 4;
+    const BYTE* lines[kMaxWholeLines + 2];
+    for (int k = 0; k < plan.fullCount; ++k)
+        lines[k] = SourceLine(plan.fullFirst + k);
+    const std::uint32_t ew0 = plan.edges.weights & 0xFFFF, ew1 = plan.edges.weights >> 16;
+    const int edges = !plan.edgeCount ? 0 : ew1 ? 2 : 1;
+    lines[plan.fullCount] = SourceLine(plan.edges.line0);
+    lines[plan.fullCount + 1] = SourceLine(plan.edges.line1);
+    const __m128i weights[3] = {_mm_set1_epi16(static_cast<short>(plan.fullWeight)),
+                                _mm_set1_epi16(static_cast<short>(ew0)), _mm_set1_epi16(static_cast<short>(ew1))};
+    auto* out = reinterpret_cast<__m128i*>(m_sums16.Get());
+    if (plan.fullCount < kUnrolledLines) {
+        kFinishLines16[edges][plan.fullCount](lines, nullptr, weights, blocks, out);
+    } else {
+        auto* partial = reinterpret_cast<__m128i*>(m_partial16.Get());
+        for (int k = 0; k < plan.fullCount; k += kUnrolledLines)
+            kAddLines16[std::min(kUnrolledLines, plan.fullCount - k)](lines + k, k == 0, blocks, partial);
+        kFinishLines16[edges][kUnrolledLines](lines + plan.fullCount, partial, weights, blocks, out);
+    }
+    // The last pixels of a line that do not fill a block.
+    std::int16_t* sums = m_sums16.Get();
+    for (int i = blocks * 4; i < width; ++i)
+        for (int c = 0; c < 4; ++c) {
+            const std::size_t at = static_cast<std::size_t>(i) * 4 + c;
+            std::uint32_t v = 0;
+            for (int k = 0; k < plan.fullCount; ++k)
+                v += lines[k][at];
+            v *= plan.fullWeight;
+            if (edges >= 1)
+                v += lines[plan.fullCount][at] * ew0;
+            if (edges >= 2)
+                v += lines[plan.fullCount + 1][at] * ew1;
+            sums[static_cast<std::size_t>(i / 2) * 8 + c * 2 + i % 2] = static_cast<std::int16_t>(v);
+        }
+}
+
+// The sum of target column j: K pairs from its first, one weight vector each.
+template <int K>
+ESL_SSE2 inline __m128i ColumnSum(const __m128i* pairs, const std::uint32_t* weights) {
+    const auto* w = reinterpret_cast<const __m128i*>(weights);
+    __m128i sum = _mm_madd_epi16(_mm_load_si128(pairs), _mm_load_si128(w));
+    if (K >= 2)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 1), _mm_load_si128(w + 1)));
+    if (K >= 3)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 2), _mm_load_si128(w + 2)));
+    if (K >= 4)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + 3), _mm_load_si128(w + 3)));
+    return sum;
+}
+
+// Any number of pairs (K = 0 stands for m_pairsPerColumn above 4).
+ESL_SSE2 inline __m128i ColumnSumAny(const __m128i* pairs, const std::uint32_t* weights, int count) {
+    const auto* w = reinterpret_cast<const __m128i*>(weights);
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < count; ++k)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_load_si128(pairs + k), _mm_load_si128(w + k)));
+    return sum;
+}
+
+// Rounded means of four channels as bytes in the low lanes (or, for
+// FloatMeans of four registers, sixteen bytes).
+struct NarrowDivide {
+    __m128i half, multiplier, shift;
+    __m128 offset, reciprocal;
+    bool useFloat;
+};
+
+ESL_SSE2 inline __m128i IntegerMean(__m128i sum, const NarrowDivide& d) {
+    const __m128i total = _mm_add_epi32(sum, d.half);
+    const __m128i even = _mm_srl_epi64(_mm_mul_epu32(total, d.multiplier), d.shift);
+    const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(total, 32), d.multiplier), d.shift);
+    return _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+}
+
+ESL_SSE2 inline __m128i FloatMean(__m128i sum, const NarrowDivide& d) {
+    return _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_cvtepi32_ps(sum), d.offset), d.reciprocal));
+}
+
+template <int K>
+ESL_SSE2 inline __m128i SumOfColumn(const __m128i* pairs, const std::int32_t* first, const std::uint32_t* weights,
+                                    int stride, int count, int j) {
+    const std::uint32_t* w = weights + static_cast<std::size_t>(j) * stride;
+    return K ? ColumnSum<K ? K : 1>(pairs + first[j], w) : ColumnSumAny(pairs + first[j], w, count);
+}
+
+template <int K>
+ESL_SSE2 void ReduceColumnsSse2(const __m128i* pairs, const std::int32_t* first, const std::uint32_t* weights,
+                                int stride, int count, int m, const NarrowDivide& d, BYTE* out) {
+    int j = 0;
+    if (d.useFloat) {
+        for (; j + 4 <= m; j += 4) {
+            const __m128i s0 = SumOfColumn<K>(pairs, first, weights, stride, count, j);
+            const __m128i s1 = SumOfColumn<K>(pairs, first, weights, stride, count, j + 1);
+            const __m128i s2 = SumOfColumn<K>(pairs, first, weights, stride, count, j + 2);
+            const __m128i s3 = SumOfColumn<K>(pairs, first, weights, stride, count, j + 3);
+            const __m128i q01 = _mm_packs_epi32(FloatMean(s0, d), FloatMean(s1, d));
+            const __m128i q23 = _mm_packs_epi32(FloatMean(s2, d), FloatMean(s3, d));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * j), _mm_packus_epi16(q01, q23));
+        }
+    }
+    for (; j < m; ++j) {
+        const __m128i sum = SumOfColumn<K>(pairs, first, weights, stride, count, j);
+        const __m128i q = d.useFloat ? FloatMean(sum, d) : IntegerMean(sum, d);
         const int v = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(q, q), q));
-        std::memcpy(out, &v, 4);
+        std::memcpy(out + 4 * j, &v, 4);
+    }
+}
+
+ESL_SSE2 void Scaler::ReduceAcrossNarrowSse2(BYTE* out, const Divider& divider) {
+    NarrowDivide d;
+    d.half = _mm_set1_epi32(static_cast<int>(divider.d / 2));
+    d.multiplier = _mm_set1_epi64x(static_cast<long long>(divider.multiplier));
+    d.shift = _mm_cvtsi32_si128(divider.shift);
+    d.offset = _mm_set1_ps(static_cast<float>(divider.d / 2) + 0.5f);
+    d.reciprocal = _mm_set1_ps(1.0f / static_cast<float>(divider.d));
+    d.useFloat = divider.d <= kMaxFloatDivisor;
+    const auto* pairs = reinterpret_cast<const __m128i*>(m_sums16.Get());
+    const int m = m_dest->nWidth, k = m_pairsPerColumn, stride = m_weightStride;
+    const std::int32_t* first = m_columnFirst.Get();
+    const std::uint32_t* weights = m_columnWeights.Get();
+    switch (k) {
+    case 1:
+        ReduceColumnsSse2<1>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    case 2:
+        ReduceColumnsSse2<2>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    case 3:
+        ReduceColumnsSse2<3>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    case 4:
+        ReduceColumnsSse2<4>(pairs, first, weights, stride, k, m, d, out);
+        break;
+    default:
+        ReduceColumnsSse2<0>(pairs, first, weights, stride, k, m, d, out);
+        break;
     }
 }
 
@@ -542,18 +758,23 @@ void Scaler::Run(bool sse2) {
     const std::uint64_t columnUnits = m_ax.Boundary(1);  // the same for every column
     Divider uniform(columnUnits * m_ay.Boundary(1));
     const bool narrow = sse2 && PrepareNarrow(uniform);
-    for (int l = 0; l < m_dest->nHeight; ++l) {
+    // Target lines in the order of rising source addresses: prefetch follows
+    // a rising stream best.
+    const int mh = m_dest->nHeight;
+    for (int step = 0; step < mh; ++step) {
+        const int l = m_srcDown < 0 ? mh - 1 - step : step;
         const std::uint32_t first = m_pairStart[l], count = m_pairStart[l + 1] - first;
         if (sse2) {
             const LinePlan& plan = m_plans[l];
+            if (narrow) {
+                SumPlanNarrowSse2(plan);
+                ReduceAcrossNarrowSse2(DestLine(l), uniform);
+                continue;
+            }
             if (plan.fullCount > 0 && plan.fullCount <= kMaxWholeLines)
                 SumPlanSse2(plan);
             else
                 SumLinesSse2(&m_pairs[first], count);
-        }
-        if (narrow) {
-            ReduceAcrossNarrowSse2(DestLine(l), uniform);
-            continue;
         }
         if (sse2) {
             ReduceAcrossSse2();
