@@ -310,7 +310,9 @@ ESLError EncodeEUCJP(const wchar_t* p, std::size_t n, ByteBuffer& out) noexcept 
     return eslErrorSuccess;
 }
 
-int DigitValue(wchar_t ch) noexcept {
+}  // namespace
+
+int HexDigitValue(wchar_t ch) noexcept {
     if (ch >= L'0' && ch <= L'9')
         return ch - L'0';
     if (ch >= L'a' && ch <= L'f')
@@ -319,8 +321,6 @@ int DigitValue(wchar_t ch) noexcept {
         return ch - L'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 ESLError DecodeText(int nEncoding, const BYTE* ptrData, std::size_t nBytes, UnitBuffer& out) noexcept {
     switch (nEncoding) {
@@ -399,7 +399,7 @@ const wchar_t* ScanNumber(const wchar_t* p, const wchar_t* pEnd, ScannedNumber& 
             pDot = p;
             continue;
         }
-        const int d = DigitValue(*p);
+        const int d = HexDigitValue(*p);
         if (d < 0)
             break;
         bLetters = bLetters || d >= 10;
@@ -442,7 +442,7 @@ const wchar_t* ScanNumber(const wchar_t* p, const wchar_t* pEnd, ScannedNumber& 
     for (const wchar_t* q = pRun; q < pRunEnd; ++q) {
         if (q == pDot)
             continue;
-        const int d = DigitValue(*q);
+        const int d = HexDigitValue(*q);
         if (pDot && q > pDot) {
             rScale /= nRadix;
             rValue += d * rScale;

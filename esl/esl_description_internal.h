@@ -21,6 +21,9 @@ int FindEncodingName(const char* ptrName, std::size_t nLength) noexcept;
 // The name written in the declaration ("" for UTF-16).
 const char* GetEncodingName(int nEncoding) noexcept;
 
+// Value of a hexadecimal digit of either case, or -1.
+int HexDigitValue(wchar_t ch) noexcept;
+
 struct ScannedNumber {
     std::uint64_t nInteger;  // the integer part, modulo 2^64, sign applied
     double rValue;

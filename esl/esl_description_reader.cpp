@@ -346,16 +346,6 @@ int OctalDigit(wchar_t c) noexcept {
     return (c >= L'0' && c <= L'7') ? c - L'0' : -1;
 }
 
-int HexDigit(wchar_t c) noexcept {
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
 void Parser::DecodeDialectValue(const wchar_t* p, const wchar_t* pEnd) noexcept {
     static const wchar_t kFrom[] = L"nrtvbaf?\\\"'";
     static const wchar_t kTo[] = L"\n\r\t\v\b\a\f?\\\"'";
@@ -373,11 +363,11 @@ void Parser::DecodeDialectValue(const wchar_t* p, const wchar_t* pEnd) noexcept 
         if (const wchar_t* pFound = std::wcschr(kFrom, e); pFound && e) {
             m_values.PushBack(kTo[pFound - kFrom]);
             ++p;
-        } else if (e == L'x' && p + 1 < pEnd && HexDigit(p[1]) >= 0) {
+        } else if (e == L'x' && p + 1 < pEnd && esl_description::HexDigitValue(p[1]) >= 0) {
             ++p;
             unsigned value = 0;
-            for (int i = 0; i < 3 && p < pEnd && HexDigit(*p) >= 0; ++i)
-                value = value * 16 + HexDigit(*p++);
+            for (int i = 0; i < 3 && p < pEnd && esl_description::HexDigitValue(*p) >= 0; ++i)
+                value = value * 16 + esl_description::HexDigitValue(*p++);
             m_values.PushBack(static_cast<wchar_t>(value));
         } else if (OctalDigit(e) >= 0) {
             unsigned value = 0;

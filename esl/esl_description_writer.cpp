@@ -13,10 +13,6 @@ using esl_description::UnitBuffer;
 // piece always ends at a line end, so that stateful encodings close there.
 constexpr std::size_t kFlushUnits = 32768;
 
-bool IsHexDigit(wchar_t c) noexcept {
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
 class Writer {
 public:
     Writer(ESLFileObject& file, int nEncoding, bool bDialect) noexcept
@@ -172,7 +168,7 @@ void Writer::EscapeValue(const EWideString& wstr, UnitBuffer& out) noexcept {
                 static const wchar_t kHex[] = L"0123456789ABCDEF";
                 Put(L"\\x", 2);
                 // The reader takes up to three digits.
-                if (i + 1 < n && IsHexDigit(p[i + 1]))
+                if (i + 1 < n && esl_description::HexDigitValue(p[i + 1]) >= 0)
                     Put(L'0');
                 Put(kHex[c >> 4]);
                 Put(kHex[c & 15]);
