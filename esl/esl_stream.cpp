@@ -106,27 +106,18 @@ ESLError EStreamBuffer::Write(const void* ptrData, DWORD dwBytes) noexcept {
 DWORD EStreamBuffer::Read(void* ptrData, DWORD dwBytes) noexcept {
     if (!ptrData)
         return 0;
-    BYTE* pOut = static_cast<BYTE*>(ptrData);
-    DWORD dwDone = 0;
-    while (m_pFirst && dwDone < dwBytes) {
-        Block* pBlock = m_pFirst;
-        const DWORD dwTake = pBlock->dwLength < dwBytes - dwDone ? pBlock->dwLength : dwBytes - dwDone;
-        std::memcpy(pOut + dwDone, pBlock->Data() + pBlock->dwOffset, dwTake);
-        pBlock->dwOffset += dwTake;
-        pBlock->dwLength -= dwTake;
-        m_dwLength -= dwTake;
-        dwDone += dwTake;
-        if (pBlock->dwLength == 0)
-            DropFirst();
-    }
-    return dwDone;
+    return Take(static_cast<BYTE*>(ptrData), dwBytes);
 }
 
-DWORD EStreamBuffer::Accept(DWORD dwBytes) noexcept {
+DWORD EStreamBuffer::Accept(DWORD dwBytes) noexcept { return Take(nullptr, dwBytes); }
+
+DWORD EStreamBuffer::Take(BYTE* pOut, DWORD dwBytes) noexcept {
     DWORD dwDone = 0;
     while (m_pFirst && dwDone < dwBytes) {
         Block* pBlock = m_pFirst;
         const DWORD dwTake = pBlock->dwLength < dwBytes - dwDone ? pBlock->dwLength : dwBytes - dwDone;
+        if (pOut)
+            std::memcpy(pOut + dwDone, pBlock->Data() + pBlock->dwOffset, dwTake);
         pBlock->dwOffset += dwTake;
         pBlock->dwLength -= dwTake;
         m_dwLength -= dwTake;

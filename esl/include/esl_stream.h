@@ -59,6 +59,8 @@ private:
     struct Block;
     Block* NewBlock(DWORD dwCapacity) noexcept;
     void DropFirst() noexcept;
+    // Drops up to dwBytes from the front, copying them to pOut unless it is null.
+    DWORD Take(BYTE* pOut, DWORD dwBytes) noexcept;
 
     Block* m_pFirst = nullptr;
     Block* m_pLast = nullptr;
