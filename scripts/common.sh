@@ -15,6 +15,11 @@ velk58_build() {
     local dir=$VELK58_BUILD_ROOT/$arch
     local extra=()
     [ "$arch" = x86_64 ] && extra+=(-DVELK58_OTHER_BUILD="$VELK58_BUILD_ROOT/i686")
+    # Clones and work trees of one machine share compiled objects.
+    if command -v ccache >/dev/null; then
+        export CCACHE_BASEDIR=$VELK58_ROOT CCACHE_NOHASHDIR=1
+        extra+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
     if [ ! -f "$dir/CMakeCache.txt" ]; then
         cmake -S "$VELK58_ROOT" -B "$dir" -G "Unix Makefiles" \
             -DCMAKE_TOOLCHAIN_FILE="$VELK58_ROOT/cmake/toolchain-$arch-w64-mingw32.cmake" \
