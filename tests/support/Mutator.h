@@ -116,7 +116,7 @@ inline Report Run(const char* name, std::uint64_t base, std::size_t count, const
         base = std::strtoull(seed, nullptr, 10);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds ? std::atoi(seconds) : 0);
     Report report;
-    for (std::uint64_t i = 0; corpus.size(); ++i) {
+    for (std::uint64_t i = 0; !corpus.empty(); ++i) {
         if (seconds ? std::chrono::steady_clock::now() >= deadline : i >= count)
             break;
         std::uint64_t s = base + i;
