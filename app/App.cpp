@@ -17,26 +17,6 @@
 
 namespace {
 
-struct KeyBinding {
-    int key;
-    int action;
-};
-
-constexpr KeyBinding kDefaultBindings[] = {
-    {0x53, kActionToggleSpread},  // S
-    {0x4C, kActionToggleBind},  // L
-    {0x42, kActionSetWallPaper},  // B
-    {0x43, kActionChangeBkColor},  // C
-    {VK_RIGHT, kActionNext},
-    {VK_DOWN, kActionNext1},
-    {VK_LEFT, kActionPrev},
-    {VK_UP, kActionPrev1},
-    {VK_DELETE, kActionDelete},
-    {VK_RETURN, kActionExit},
-    {VK_ESCAPE, kActionExit},
-    {VK_SPACE, kActionExit},
-};
-
 constexpr DWORD kDefaultBkColor = 0xFF808080;  // opaque mid grey
 
 #ifdef VELK58_TEST_FAULTS
@@ -92,8 +72,7 @@ App::App() {
     m_lastListPath = qel::CPath(TheProgramInfo().m_folder.c_str(), L'\\') / L"last.sz7";
     for (auto& slot : m_slots)
         slot = boost::make_shared<qel::CPicture>();
-    for (const KeyBinding& binding : kDefaultBindings)
-        m_keyAction.insert({binding.key, binding.action});
+    InsertDefaultBindings(m_keyAction);
 }
 
 const App::MessageRule App::kMessageRules[] = {

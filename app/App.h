@@ -10,24 +10,10 @@
 #include <map>
 #include <vector>
 
+#include "Action.h"
 #include "esl_handle.h"
 #include "qel_path.h"
 #include "qel_picture.h"
-
-// Action ids; the numbers are stored in no file, the names are.
-enum Action : int {
-    kActionNone = 0,
-    kActionExit = 1,
-    kActionDelete = 2,
-    kActionNext1 = 3,
-    kActionNext = 4,
-    kActionPrev1 = 5,
-    kActionPrev = 6,
-    kActionToggleSpread = 7,
-    kActionToggleBind = 8,
-    kActionSetWallPaper = 9,
-    kActionChangeBkColor = 10,
-};
 
 // PLACEHOLDER until the page list lands: a folder's files, or one file, in
 // plain text order; no list files, no archives, no natural order.
