@@ -25,9 +25,15 @@ fail() {
     exit 1
 }
 
-# e2e_install [EXE]: copies the program (default the shipped one) into the test folder.
+# e2e_install [EXE]: copies the program (default the shipped one) into the
+# test folder, with the plug-ins the build put beside the shipped one.
 e2e_install() {
     cp "${1:-$VELK58_EXE}" "$E2E_DIR/velk58.exe"
+    local spi
+    for spi in "$(dirname "$VELK58_EXE")"/*.sph "$(dirname "$VELK58_EXE")"/*.spi; do
+        [ -f "$spi" ] && cp "$spi" "$E2E_DIR/"
+    done
+    return 0
 }
 
 # e2e_winpath PATH: the Windows name of a Unix path (Wine maps / to Z:).
