@@ -5,6 +5,7 @@
 #include "esl_file.h"
 #include "esl_stream.h"
 #include "qel_exception.h"
+#include "qel_file.h"
 
 #define QEL_SOURCE "qel_serialization"
 
@@ -156,11 +157,13 @@ CSerializationWriter::~CSerializationWriter() {
         const void* ptrData = memory.GetBuffer();
         if (!ptrData)
             return;
-        ERawFile file;
-        if (file.Open(m_strFilePath, ESLFileObject::modeCreate | ESLFileObject::modeWrite))
+        // A new file swapped in: a failed save never costs the user the old one.
+        int units = ::MultiByteToWideChar(CP_ACP, 0, m_strFilePath, -1, nullptr, 0);
+        if (units <= 0)
             return;
-        file.Write(ptrData, memory.GetLength());
-        file.Close();
+        std::wstring path(static_cast<size_t>(units), L'\0');
+        ::MultiByteToWideChar(CP_ACP, 0, m_strFilePath, -1, &path[0], units);
+        ReplaceFileContents(path.c_str(), ptrData, memory.GetLength());
     } catch (...) {
         // Saving is best effort: a destructor must not raise.
     }

@@ -43,6 +43,11 @@ ULONGLONG GetFileSize(const wchar_t* path) noexcept;
 // nothing is written past bufferSize.
 void ReadWholeFile(const wchar_t* pwszFilePath, void* buffer, size_t bufferSize);
 
+// Writes the bytes to a new file beside path and then swaps it in, so that a
+// full disk, a write error, a file held open elsewhere or a crash mid-save
+// leaves the previous file whole. False (and no stray file) on failure.
+bool ReplaceFileContents(const wchar_t* path, const void* data, size_t size) noexcept;
+
 // Deletes the file, or moves it to the recycle bin. Reports nothing.
 void RemoveFile(const wchar_t* path, bool toRecycleBin);
 

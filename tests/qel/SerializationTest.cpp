@@ -313,6 +313,32 @@ TEST_F(Serialization, AnUnwritablePathIsSilent) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(missing.c_str()));
 }
 
+// A save that cannot swap its new file in must neither damage the old file
+// nor leave the new one behind.
+TEST_F(Serialization, AFileHeldOpenElsewhereKeepsItsBytesAndNoStrayFileIsLeft) {
+    const std::string old = "<serialization><option><!-- mine --></option></serialization>";
+    Put(old);
+    {
+        HANDLE held = ::CreateFileA(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        SaveLikeTheViewer(m_path, Settings());
+        ::CloseHandle(held);
+    }
+    EXPECT_EQ(old, Get());
+    WIN32_FIND_DATAA data{};
+    HANDLE find = ::FindFirstFileA((m_dir + "\\*").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    int files = 0;
+    do {
+        files += (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    EXPECT_EQ(1, files);
+    // Released, the same save goes through.
+    SaveLikeTheViewer(m_path, Settings());
+    EXPECT_NE(old, Get());
+}
+
 TEST_F(Serialization, LookupsIgnoreAsciiCaseAndStackMisuseIsHarmless) {
     Put(std::string(kDecl) +
         "<SERIALIZATION><Option><_BKCOLOR.DWPIXELCODE type=\"integer\" value=\"12h\"/></Option></SERIALIZATION>");
