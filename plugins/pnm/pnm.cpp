@@ -8,25 +8,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
-#include <new>
 #include <vector>
 
-#include "esl_handle.h"
-#include "qel_spi.h"
+#include "spi_plugin.h"
 
 namespace {
 
-// The record GetPictureInfo fills, byte-packed as hosts expect it.
-#pragma pack(push, 1)
-struct SpiPictureInfo {
-    LONG left, top;
-    LONG width, height;
-    WORD xDensity, yDensity;
-    short colorDepth;
-    HLOCAL hInfo;
-};
-#pragma pack(pop)
+using spi::Require;
 
 // Entry 0 the interface version, 1 the name, then filter and description pairs.
 constexpr const char* kPluginInfo[] = {
@@ -36,22 +24,7 @@ constexpr const char* kPluginInfo[] = {
     "Netpbm pictures (PBM, PGM, PPM)",
 };
 
-// Checked before anything is allocated, so a lying header costs nothing.
-constexpr std::uint32_t kMaxSide = 65535;
 constexpr std::uint32_t kMaxSample = 65535;
-constexpr std::uint64_t kMaxPixelBytes = std::uint64_t(1) << 30;
-constexpr std::uint64_t kMaxFileBytes = std::min<std::uint64_t>(std::uint64_t(1) << 32, PTRDIFF_MAX);
-constexpr std::uint32_t kRowsPerBlock = 64;  // rows between progress calls
-
-// Ends a call early with a result for the host.
-struct SResult {
-    int code;
-};
-
-void Require(bool ok, int code = kSpiUnknownFormat) {
-    if (!ok)
-        throw SResult{code};
-}
 
 bool IsSpace(int c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -128,7 +101,6 @@ struct SHeader {
     unsigned Channels() const { return kind == 3 || kind == 6 ? 3 : 1; }
     unsigned SampleBytes() const { return maxval > 255 ? 2 : 1; }
     unsigned BitCount() const { return IsBitmap() ? 1 : 24; }
-    std::uint64_t Stride() const { return (std::uint64_t(width) * BitCount() + 31) / 32 * 4; }
     std::uint64_t RawRowBytes() const {
         return IsBitmap() ? (width + 7) / 8 : std::uint64_t(width) * Channels() * SampleBytes();
     }
@@ -146,13 +118,13 @@ SHeader ReadHeader(CCursor& in) {
     Require(IsPnmHead(in.Here(), in.Left()));
     SHeader h;
     h.kind = in.Take(2)[1] - '0';
-    h.width = in.Number(kMaxSide);
-    h.height = in.Number(kMaxSide);
+    h.width = in.Number(spi::kMaxSide);
+    h.height = in.Number(spi::kMaxSide);
     if (!h.IsBitmap())
         h.maxval = in.Number(kMaxSample);
     Require(h.width > 0 && h.height > 0 && h.maxval > 0);
     Require(IsSpace(in.Get()));  // exactly one separator before a raw raster
-    Require(h.Stride() * h.height <= kMaxPixelBytes);
+    spi::CDib::CheckSize(h.width, h.height, h.BitCount());
     Require(in.Left() >= h.MinRasterBytes());
     return h;
 }
@@ -170,18 +142,17 @@ struct SRowContext {
     const std::vector<std::uint8_t>& scale;
 };
 
-// Each converter fills one destination row and answers the bytes it wrote.
-using RowConverter = std::size_t (*)(const SRowContext&, CCursor&, unsigned char*);
+// Each converter fills one destination row.
+using RowConverter = void (*)(const SRowContext&, CCursor&, unsigned char*);
 
-std::size_t RawBitmapRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
+void RawBitmapRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
     const std::size_t n = static_cast<std::size_t>(c.header.RawRowBytes());
     std::memcpy(dst, in.Take(n), n);
     if (const unsigned spare = (8 - c.header.width % 8) % 8)
         dst[n - 1] &= static_cast<unsigned char>(0xFF << spare);  // bits past the row are undefined in the file
-    return n;
 }
 
-std::size_t PlainBitmapRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
+void PlainBitmapRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
     const std::size_t n = static_cast<std::size_t>(c.header.RawRowBytes());
     std::memset(dst, 0, n);
     for (std::uint32_t x = 0; x < c.header.width; ++x) {
@@ -189,7 +160,6 @@ std::size_t PlainBitmapRow(const SRowContext& c, CCursor& in, unsigned char* dst
         Require(bit == '0' || bit == '1');
         dst[x / 8] |= static_cast<unsigned char>((bit - '0') << (7 - x % 8));
     }
-    return n;
 }
 
 template <unsigned kBytes>
@@ -199,7 +169,7 @@ unsigned RawSample(const unsigned char* p) {
 
 // Raw grey or colour samples to blue, green, red.
 template <unsigned kBytes, unsigned kChannels>
-std::size_t RawRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
+void RawRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
     const std::uint8_t* scale = c.scale.data();
     const unsigned char* src = in.Take(static_cast<std::size_t>(c.header.RawRowBytes()));
     for (std::uint32_t x = 0; x < c.header.width; ++x, src += kBytes * kChannels, dst += 3) {
@@ -207,10 +177,9 @@ std::size_t RawRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
         dst[1] = kChannels == 3 ? scale[RawSample<kBytes>(src + kBytes)] : dst[2];
         dst[0] = kChannels == 3 ? scale[RawSample<kBytes>(src + 2 * kBytes)] : dst[2];
     }
-    return std::size_t(3) * c.header.width;
 }
 
-std::size_t PlainRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
+void PlainRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
     const std::uint32_t top = static_cast<std::uint32_t>(c.scale.size() - 1);
     const unsigned channels = c.header.Channels();
     for (std::uint32_t x = 0; x < c.header.width; ++x, dst += 3) {
@@ -223,7 +192,6 @@ std::size_t PlainRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
         dst[1] = rgb[1];
         dst[2] = rgb[0];
     }
-    return std::size_t(3) * c.header.width;
 }
 
 RowConverter PickConverter(const SHeader& h) {
@@ -235,118 +203,32 @@ RowConverter PickConverter(const SHeader& h) {
     return kRaw[h.SampleBytes() - 1][h.Channels() == 3];
 }
 
-struct SProgress {
-    SPI_PROGRESS callback;
-    LONG_PTR data;
-
-    // Susie's convention: a non-zero answer asks to stop, which ends the call with 1.
-    void Report(std::uint32_t done, std::uint32_t total) const {
-        if (callback && callback(static_cast<int>(done), static_cast<int>(total), data) != 0)
-            throw SResult{kSpiAborted};
-    }
-};
-
-esl::UniqueLocal AllocLocal(std::size_t size) {
-    esl::UniqueLocal h(::LocalAlloc(LMEM_MOVEABLE, size));
-    if (!h)
-        throw std::bad_alloc();
-    return h;
-}
-
-// BITMAPINFOHEADER, then (for bitmaps) the colour table: 0 white, 1 black as in PBM.
-esl::UniqueLocal MakeInfo(const SHeader& h) {
-    const DWORD colours = h.IsBitmap() ? 2 : 0;
-    esl::UniqueLocal info = AllocLocal(sizeof(BITMAPINFOHEADER) + colours * sizeof(RGBQUAD));
-    esl::LocalLockGuard<BITMAPINFOHEADER> lock(info.get());
-    BITMAPINFOHEADER* bi = lock.get();
-    Require(bi != nullptr, kSpiInternalError);
-    *bi = BITMAPINFOHEADER{};
-    bi->biSize = sizeof(BITMAPINFOHEADER);
-    bi->biWidth = static_cast<LONG>(h.width);
-    bi->biHeight = static_cast<LONG>(h.height);  // positive: bottom line first
-    bi->biPlanes = 1;
-    bi->biBitCount = static_cast<WORD>(h.BitCount());
-    bi->biCompression = BI_RGB;
-    bi->biSizeImage = static_cast<DWORD>(h.Stride() * h.height);
-    bi->biClrUsed = colours;
-    if (colours) {
-        RGBQUAD* table = reinterpret_cast<RGBQUAD*>(bi + 1);
-        table[0] = RGBQUAD{255, 255, 255, 0};
-        table[1] = RGBQUAD{0, 0, 0, 0};
-    }
-    return info;
-}
-
-// The rows bottom-up, each padded with zeros to its 4-byte stride.
-esl::UniqueLocal MakePixels(const SHeader& h, CCursor& in, const SProgress& progress) {
-    const std::size_t stride = static_cast<std::size_t>(h.Stride());
-    esl::UniqueLocal bits = AllocLocal(stride * h.height);
-    esl::LocalLockGuard<unsigned char> lock(bits.get());
-    Require(lock.get() != nullptr, kSpiInternalError);
+// Bitmaps get a two-entry colour table: 0 white, 1 black as in PBM.
+spi::CDib Decode(const unsigned char* data, std::size_t size, const spi::SProgress& progress) {
+    CCursor in(data, size);
+    const SHeader h = ReadHeader(in);
+    const std::vector<RGBQUAD> bitmapColours = {RGBQUAD{255, 255, 255, 0}, RGBQUAD{0, 0, 0, 0}};
+    spi::CDib dib(h.width, h.height, h.BitCount(), h.IsBitmap() ? bitmapColours : std::vector<RGBQUAD>());
     const std::vector<std::uint8_t> scale = h.IsBitmap() ? std::vector<std::uint8_t>() : ScaleTable(h.maxval);
     const SRowContext context{h, scale};
     const RowConverter convert = PickConverter(h);
     for (std::uint32_t y = 0; y < h.height; ++y) {
-        if (y % kRowsPerBlock == 0)
+        if (y % spi::kRowsPerBlock == 0)
             progress.Report(y, h.height);
-        unsigned char* row = lock.get() + (h.height - 1 - y) * stride;
-        const std::size_t used = convert(context, in, row);
-        std::memset(row + used, 0, stride - used);
+        convert(context, in, dib.Row(y));
     }
     progress.Report(h.height, h.height);
-    return bits;
+    return dib;
 }
 
-// Susie's flag 0: buf names a file and len is where the picture starts in it.
-std::vector<unsigned char> ReadFileFrom(LPCSTR path, LONG_PTR offset) {
-    esl::UniqueFile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{}, at{};
-    at.QuadPart = offset;
-    Require(file && ::GetFileSizeEx(file.get(), &size) && offset <= size.QuadPart &&
-                ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN),
-            kSpiInternalError);
-    Require(static_cast<std::uint64_t>(size.QuadPart - offset) <= kMaxFileBytes, kSpiUnknownFormat);
-    std::vector<unsigned char> data(static_cast<std::size_t>(size.QuadPart - offset));
-    for (std::size_t done = 0; done < data.size();) {
-        DWORD got = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
-        Require(::ReadFile(file.get(), data.data() + done, ask, &got, nullptr) && got > 0, kSpiInternalError);
-        done += got;
-    }
-    return data;
+spi::SPictureHead ReadHead(const unsigned char* data, std::size_t size) {
+    CCursor in(data, size);
+    const SHeader h = ReadHeader(in);
+    return {h.width, h.height, h.BitCount()};
 }
 
-// The file image, whichever way the host hands it over.
-class CInput {
-public:
-    CInput(LPCSTR buf, LONG_PTR len, unsigned flag) {
-        Require(buf && len >= 0, kSpiInternalError);
-        if ((flag & 7) == kSpiInputMemory) {
-            m_cursor = CCursor(reinterpret_cast<const unsigned char*>(buf), static_cast<std::size_t>(len));
-        } else {
-            Require((flag & 7) == 0, kSpiNotImplemented);
-            m_file = ReadFileFrom(buf, len);
-            m_cursor = CCursor(m_file.data(), m_file.size());
-        }
-    }
-    CCursor& Cursor() { return m_cursor; }
-
-private:
-    std::vector<unsigned char> m_file;
-    CCursor m_cursor{nullptr, 0};
-};
-
-// Every export answers with a result code; nothing escapes to the host.
-template <class Fn>
-int Guarded(Fn&& fn) noexcept {
-    try {
-        return fn();
-    } catch (const SResult& r) {
-        return r.code;
-    } catch (...) {
-        return kSpiInternalError;
-    }
+bool IsPnmFile(const unsigned char* head, std::size_t size) {
+    return IsPnmHead(head, size);
 }
 
 }  // namespace
@@ -354,57 +236,20 @@ int Guarded(Fn&& fn) noexcept {
 extern "C" {
 
 int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
-    const int count = static_cast<int>(sizeof(kPluginInfo) / sizeof(kPluginInfo[0]));
-    if (infono < 0 || infono >= count || !buf || buflen <= 0)
-        return 0;
-    const int n = std::min(static_cast<int>(std::strlen(kPluginInfo[infono])), buflen - 1);
-    std::memcpy(buf, kPluginInfo[infono], static_cast<std::size_t>(n));
-    buf[n] = '\0';
-    return n;
+    return spi::PluginInfo(kPluginInfo, sizeof(kPluginInfo) / sizeof(kPluginInfo[0]), infono, buf, buflen);
 }
 
-// dw is a file handle when it fits in 16 bits, else the file's first bytes (2 KiB by convention).
 int __stdcall IsSupported(LPCSTR /*filename*/, void* dw) {
-    return Guarded([&] {
-        const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(dw);
-        if (value > 0xFFFF)
-            return IsPnmHead(static_cast<const unsigned char*>(dw), 3) ? 1 : 0;
-        unsigned char head[3];
-        DWORD got = 0;
-        if (!::ReadFile(static_cast<HANDLE>(dw), head, sizeof(head), &got, nullptr))
-            return 0;
-        ::SetFilePointer(static_cast<HANDLE>(dw), -static_cast<LONG>(got), nullptr, FILE_CURRENT);
-        return IsPnmHead(head, got) ? 1 : 0;
-    });
+    return spi::IsSupported(dw, IsPnmFile);
 }
 
 int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned int flag, void* lpInfo) {
-    return Guarded([&] {
-        Require(lpInfo != nullptr, kSpiInternalError);
-        CInput input(buf, len, flag);
-        const SHeader h = ReadHeader(input.Cursor());
-        SpiPictureInfo info{};
-        info.width = static_cast<LONG>(h.width);
-        info.height = static_cast<LONG>(h.height);
-        info.colorDepth = static_cast<short>(h.BitCount());
-        std::memcpy(lpInfo, &info, sizeof(info));
-        return kSpiOk;
-    });
+    return spi::GetPictureInfo(buf, len, flag, lpInfo, ReadHead);
 }
 
 int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                          SPI_PROGRESS lpPrgressCallback, LONG_PTR lData) {
-    return Guarded([&] {
-        Require(pHBInfo && pHBm, kSpiInternalError);
-        *pHBInfo = *pHBm = nullptr;
-        CInput input(buf, len, flag);
-        const SHeader h = ReadHeader(input.Cursor());
-        esl::UniqueLocal info = MakeInfo(h);
-        esl::UniqueLocal bits = MakePixels(h, input.Cursor(), SProgress{lpPrgressCallback, lData});
-        *pHBInfo = info.release();
-        *pHBm = bits.release();
-        return kSpiOk;
-    });
+    return spi::GetPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, Decode);
 }
 
 }  // extern "C"

@@ -1,125 +1,24 @@
 // The Netpbm plug-in through its exports, as the host calls it: every format
 // against pixels computed here, hostile files read behind a guard page, and
 // several threads decoding at once.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "esl_handle.h"
-#include "qel_spi.h"
-#include "support/Mutator.h"
+#include "PicturePlugin.h"
 
 namespace {
 
-struct CPlugin {
-    esl::UniqueModule dll{::LoadLibraryA(VELK58_PNM_PLUGIN)};
-    SPI_GetPluginInfo info = Find<SPI_GetPluginInfo>("GetPluginInfo");
-    SPI_IsSupported isSupported = Find<SPI_IsSupported>("IsSupported");
-    SPI_GetPicture getPicture = Find<SPI_GetPicture>("GetPicture");
-
-    template <class T>
-    T Find(const char* name) {
-        return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(dll.get(), name)));
-    }
-};
+using namespace plugtest;
 
 const CPlugin& Plugin() {
-    static CPlugin plugin;
+    static CPlugin plugin(VELK58_PNM_PLUGIN);
     return plugin;
 }
 
-// A copy of the file that ends where readable memory ends: one byte too far faults.
-class CGuarded {
-public:
-    explicit CGuarded(const std::string& data) {
-        const std::size_t pages = data.size() / 4096 + 2;
-        m_base = static_cast<char*>(::VirtualAlloc(nullptr, pages * 4096, MEM_COMMIT, PAGE_READWRITE));
-        DWORD old;
-        ::VirtualProtect(m_base + (pages - 1) * 4096, 4096, PAGE_NOACCESS, &old);
-        m_data = m_base + (pages - 1) * 4096 - data.size();
-        std::copy(data.begin(), data.end(), m_data);
-    }
-    ~CGuarded() { ::VirtualFree(m_base, 0, MEM_RELEASE); }
-    const char* data() const { return m_data; }
-
-private:
-    char* m_base;
-    char* m_data;
-};
-
-// What the host sees: the result and, on success, both blocks and their sizes.
-struct SDecoded {
-    int result = -99;
-    BITMAPINFOHEADER header{};
-    std::vector<RGBQUAD> colours;
-    std::vector<unsigned char> bits;
-    SIZE_T bitsSize = 0;
-    bool handlesLeft = false;  // a failed call handed out a handle
-};
-
-// Copies what a GetPicture call answered, then frees its handles.
-SDecoded Collect(int result, HLOCAL info, HLOCAL bits) {
-    SDecoded d;
-    d.result = result;
-    esl::UniqueLocal infoOwner(info), bitsOwner(bits);
-    d.handlesLeft = d.result != kSpiOk && (info || bits);
-    if (d.result != kSpiOk || !info || !bits)
-        return d;
-    esl::LocalLockGuard<BITMAPINFOHEADER> header(info);
-    esl::LocalLockGuard<unsigned char> pixels(bits);
-    const SIZE_T infoSize = ::LocalSize(info);
-    d.bitsSize = ::LocalSize(bits);
-    if (!header.get() || !pixels.get() || infoSize < sizeof(BITMAPINFOHEADER))
-        return d;  // a zero header: reported as insane
-    d.header = *header.get();
-    const RGBQUAD* table = reinterpret_cast<const RGBQUAD*>(header.get() + 1);
-    d.colours.assign(table, table + (infoSize - sizeof(BITMAPINFOHEADER)) / sizeof(RGBQUAD));
-    d.bits.assign(pixels.get(), pixels.get() + d.bitsSize);
-    return d;
-}
-
-SDecoded Decode(const std::string& file, SPI_PROGRESS progress = nullptr, LONG_PTR data = 0) {
-    CGuarded input(file);
-    HLOCAL info = nullptr, bits = nullptr;
-    const int result = Plugin().getPicture(input.data(), static_cast<LONG_PTR>(file.size()), kSpiInputMemory, &info,
-                                           &bits, progress, data);
-    return Collect(result, info, bits);
-}
-
-std::size_t Stride(const BITMAPINFOHEADER& h) {
-    return (std::size_t(h.biWidth) * h.biBitCount + 31) / 32 * 4;
-}
-
-// Empty when the blocks hold what the header claims, else what is wrong.
-std::string Insane(const SDecoded& d) {
-    const BITMAPINFOHEADER& h = d.header;
-    if (h.biSize != 40 || h.biWidth <= 0 || h.biHeight <= 0 || h.biCompression != BI_RGB ||
-        (h.biBitCount != 1 && h.biBitCount != 24) || d.colours.size() < (h.biBitCount == 1 ? 2u : 0u))
-        return "bad header";
-    return d.bitsSize < Stride(h) * h.biHeight ? "short pixel block" : "";
-}
-
-// Top-down red, green, blue bytes; pixels off the rows' ends must be zero.
-std::vector<unsigned char> Rgb(const SDecoded& d) {
-    const BITMAPINFOHEADER& h = d.header;
-    std::vector<unsigned char> out;
-    for (LONG y = h.biHeight - 1; y >= 0; --y) {
-        const unsigned char* row = d.bits.data() + Stride(h) * y;
-        for (LONG x = 0; x < h.biWidth; ++x) {
-            const RGBQUAD q = h.biBitCount == 1 ? d.colours[(row[x / 8] >> (7 - x % 8)) & 1]
-                                                : RGBQUAD{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0};
-            out.insert(out.end(), {q.rgbRed, q.rgbGreen, q.rgbBlue});
-        }
-        const std::size_t used = h.biBitCount == 1 ? (h.biWidth + 7) / 8 : 3 * h.biWidth;
-        for (std::size_t i = used; i < Stride(h); ++i)
-            EXPECT_EQ(0, row[i]) << "padding byte " << i;
-    }
-    return out;
+SDecoded Decode(const std::string& file) {
+    return plugtest::Decode(Plugin(), file);
 }
 
 struct SVariant {
@@ -225,32 +124,14 @@ TEST(PnmPlugin, MutatedFilesAreRejectedOrDecodedSanely) {
     std::vector<std::string> corpus;
     for (const SVariant& v : kVariants)
         corpus.push_back(Encode(v));
-    const fuzz::Report report = fuzz::Run("pnm", 5800, 3000, corpus, [](const std::string& input) -> std::string {
-        const SDecoded d = Decode(input);
-        if (d.result == kSpiOk)
-            return Insane(d);
-        if (d.handlesLeft)
-            return "a handle with result " + std::to_string(d.result);
-        return d.result == kSpiUnknownFormat ? "" : "result " + std::to_string(d.result);
-    });
-    EXPECT_GE(report.inputs, 1000u);
-    EXPECT_EQ(0u, report.failures);
+    FuzzPlugin(Plugin(), "pnm", 5800, 3000, corpus);
 }
 
 TEST(PnmPlugin, FourThreadsGiveTheSamePixelsAsOne) {
     std::vector<unsigned char> expected;
     const std::string file = Encode({6, 301, 203, 65535}, &expected);
     ASSERT_EQ(expected, Rgb(Decode(file)));
-    std::vector<int> matches(4, 0);
-    std::vector<std::thread> threads;
-    for (int& m : matches)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 5; ++i)
-                m += Rgb(Decode(file)) == expected;
-        });
-    for (auto& t : threads)
-        t.join();
-    EXPECT_EQ(std::vector<int>(4, 5), matches);
+    ExpectSameInFourThreads(Plugin(), file);
 }
 
 TEST(PnmPlugin, ReadsAFileFromAnOffset) {
@@ -271,28 +152,8 @@ TEST(PnmPlugin, ReadsAFileFromAnOffset) {
     EXPECT_EQ(expected, Rgb(d));
 }
 
-struct SCalls {
-    int count, stopAt, lastNum, denom;
-};
-
-int __stdcall CountCalls(int num, int denom, LONG_PTR data) {
-    SCalls* calls = reinterpret_cast<SCalls*>(data);
-    calls->lastNum = num;
-    calls->denom = denom;
-    return ++calls->count == calls->stopAt;
-}
-
 TEST(PnmPlugin, ProgressReachesTheEndAndAStopAnswerEndsTheDecode) {
-    const std::string file = Encode({5, 40, 300, 255});
-    SCalls run = {0, 0, -1, 0}, stop = {0, 2, -1, 0};
-    EXPECT_EQ(kSpiOk, Decode(file, CountCalls, reinterpret_cast<LONG_PTR>(&run)).result);
-    EXPECT_GT(run.count, 2);  // between row blocks, not only at the ends
-    EXPECT_EQ(300, run.lastNum);
-    EXPECT_EQ(300, run.denom);
-    const SDecoded d = Decode(file, CountCalls, reinterpret_cast<LONG_PTR>(&stop));
-    EXPECT_EQ(kSpiAborted, d.result);
-    EXPECT_FALSE(d.handlesLeft);
-    EXPECT_EQ(2, stop.count);
+    ExpectProgressAndStop(Plugin(), Encode({5, 40, 300, 255}));
 }
 
 }  // namespace
