@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "esl_handle.h"
+#include "qel_archive.h"
 #include "qel_exception.h"
 #include "qel_hash.h"
 
@@ -84,43 +85,32 @@ DWORD CFile::Write(const void* buffer, DWORD count) {
 }
 
 // ---------------------------------------------------------------------------
-// ARCHIVE FALLBACK (seam for the archive manager).
-// A path that is not found on disk is read as a path into an archive
-// ('D:\vol1.zip\001.jpg'). Until qel::CArchiveManager exists this stand-in
-// separates no path, which is what the manager answers when no archive
-// plug-in is registered. Replace CNoArchiveManager by
-// CArchiveManager::Instance() and complete ReadFromArchive with
-// "pArc == NULL" (line 249), the size check (int -1) and Extract.
+// Paths into archives ('D:\vol1.zip\001.jpg'), for paths not found on disk
+
 namespace {
 
-struct CNoArchiveManager {
-    bool SeparateArcPath(const wchar_t* /*path*/, CPath& /*arcPath*/, CPath& /*filePath*/) const { return false; }
-};
-
 ULONGLONG ArchiveFileSize(const wchar_t* path) {
-    CNoArchiveManager arcMgr;
+    CArchiveManager& arcMgr = CArchiveManager::Instance();
     CPath arcPath, filePath;
     if (!arcMgr.SeparateArcPath(path, arcPath, filePath))
         return 0;
-    // With the manager: GetArchive (arcPath), 0 when null, otherwise the
-    // archive's GetFileSize (filePath).
-    return 0;
+    CArchive* pArc = arcMgr.GetArchive(arcPath.c_str());
+    return pArc ? pArc->GetFileSize(filePath.c_str()) : 0;
 }
 
 void ReadFromArchive(const wchar_t* pwszFilePath, void* buffer, size_t bufferSize) {
-    CNoArchiveManager arcMgr;
+    CArchiveManager& arcMgr = CArchiveManager::Instance();
     CPath arcPath, filePath;
     QEL_FAIL_IF_AT(kSource, 245, !arcMgr.SeparateArcPath(pwszFilePath, arcPath, filePath));
-    // With the manager: pArc = GetArchive (arcPath), line 249 when null;
-    // throw -1 when bufferSize is below its GetFileSize (filePath), before
-    // anything is copied; then Extract (filePath, buffer, size).
-    (void)buffer;
-    (void)bufferSize;
+    CArchive* pArc = arcMgr.GetArchive(arcPath.c_str());
+    QEL_FAIL_IF_AT(kSource, 249, pArc == NULL);
+    const DWORD size = pArc->GetFileSize(filePath.c_str());
+    if (bufferSize < size)
+        throw -1;
+    pArc->Extract(filePath.c_str(), buffer, size);
 }
 
 }  // namespace
-// END OF ARCHIVE FALLBACK
-// ---------------------------------------------------------------------------
 
 ULONGLONG GetFileSize(const wchar_t* path) noexcept {
     try {
