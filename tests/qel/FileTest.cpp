@@ -12,6 +12,7 @@
 #include "esl_handle.h"
 #include "qel_exception.h"
 #include "qel_file.h"
+#include "qel/Thrown.h"
 
 namespace {
 
@@ -49,21 +50,6 @@ std::vector<uint8_t> Pattern(size_t n) {
     for (size_t i = 0; i < n; ++i)
         bytes[i] = uint8_t(i * 7 + 3);
     return bytes;
-}
-
-// What fn throws: a CException's message, or "int N".
-template <typename Fn>
-std::string Thrown(Fn&& fn) {
-    try {
-        fn();
-    } catch (const qel::CException& e) {
-        return e.Message();
-    } catch (int value) {
-        return "int " + std::to_string(value);
-    } catch (...) {
-        return "another exception";
-    }
-    return "no exception";
 }
 
 // Calls fn with the name and attributes of every entry of a folder.
