@@ -260,15 +260,13 @@ struct NaturalLess {
     bool operator()(const wchar_t* a, const CWString& b) const noexcept { return b > a; }
 };
 
-// The inner file of an archive, copied whole to a file of its own.
+// The inner file of an archive, copied whole to a file of its own; a copy
+// that comes up short throws.
 void CopyOut(const CArchive& outer, const CPath& name, const CPath& copy) {
     const DWORD size = outer.GetFileSize(name.c_str());
     CBuffer buffer(size);
     outer.Extract(name.c_str(), buffer.get(), size);
-    CFile file;
-    file.Open(copy.c_str(), true);
-    const DWORD written = file.Write(buffer.get(), size);
-    QEL_FAIL_IF_AT(QEL_SOURCE, 320, written != size);
+    WriteWholeFile(copy.c_str(), buffer.get(), size);
 }
 
 }  // namespace

@@ -152,6 +152,13 @@ void ReadWholeFile(const wchar_t* pwszFilePath, void* buffer, size_t bufferSize)
     file.Close();
 }
 
+void WriteWholeFile(const wchar_t* path, const void* buffer, DWORD size) {
+    CFile file;
+    file.Open(path, true);
+    const DWORD written = file.Write(buffer, size);
+    QEL_FAIL_IF_AT(kSource, 262, written != size);
+}
+
 void RemoveFile(const wchar_t* path, bool toRecycleBin) {
     if (!path || !*path)
         return;

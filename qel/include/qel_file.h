@@ -48,6 +48,11 @@ void ReadWholeFile(const wchar_t* pwszFilePath, void* buffer, size_t bufferSize)
 // leaves the previous file whole. False (and no stray file) on failure.
 bool ReplaceFileContents(const wchar_t* path, const void* data, size_t size) noexcept;
 
+// The whole buffer to the start of the file at path, in place (opened like
+// CFile::Open for writing), for scratch copies that need no safe swap. A
+// write that comes up short throws qel::CException "qel_file(262)\nwritten != size".
+void WriteWholeFile(const wchar_t* path, const void* buffer, DWORD size);
+
 // Deletes the file, or moves it to the recycle bin. Reports nothing.
 void RemoveFile(const wchar_t* path, bool toRecycleBin);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "esl_handle.h"
@@ -20,6 +21,7 @@ const char kMissingOnDisk[] = "qel_file(245)\n!arcMgr.SeparateArcPath(pwszFilePa
 const char kOpenFailed[] = "qel_file(78)\nm_pInner->_hFile == INVALID_HANDLE_VALUE";
 const char kSizeFailed[] = "qel_file(95)\nsizeLow == 0xFFFFFFFF && ::GetLastError() != NO_ERROR";
 const char kNoFolder[] = "qel_file(301)\nattributes == 0xFFFFFFFF || !(attributes & FILE_ATTRIBUTE_DIRECTORY)";
+const char kShortWrite[] = "qel_file(262)\nwritten != size";
 const char kUnwritable[] = "qel_file(330)\nfailures >= kMaxFailedCreations";
 
 bool Exists(const std::wstring& path) {
@@ -134,6 +136,29 @@ TEST_F(FileTest, AMissingFileIsLookedForInAnArchive) {
     for (const wchar_t* name : {L"missing.jpg", L"book.zip\\001.jpg"}) {
         EXPECT_EQ(kMissingOnDisk, Thrown([&] { qel::ReadWholeFile(In(name).c_str(), buffer, 16); }));
     }
+}
+
+// A copy that silently lost its tail would be read as a shorter file. The
+// pipe's reader takes a little and goes, so the write cannot finish.
+TEST_F(FileTest, WriteWholeFileWritesAllOrThrows) {
+    const std::vector<uint8_t> bytes = Pattern(1 << 20);
+    qel::WriteWholeFile(In(L"copy.bin").c_str(), bytes.data(), DWORD(bytes.size()));
+    EXPECT_EQ(bytes.size(), qel::GetFileSize(In(L"copy.bin").c_str()));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + (1 << 16)), ReadBytes(In(L"copy.bin")));
+
+    const wchar_t kPipe[] = L"\\\\.\\pipe\\velk58-short-write";
+    esl::UniqueFile server(
+        ::CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
+    ASSERT_TRUE(server);
+    std::thread reader([&] {
+        uint8_t head[16];
+        DWORD got = 0;
+        ::ConnectNamedPipe(server.get(), nullptr);
+        ::ReadFile(server.get(), head, sizeof(head), &got, nullptr);
+        ::DisconnectNamedPipe(server.get());
+    });
+    EXPECT_EQ(kShortWrite, Thrown([&] { qel::WriteWholeFile(kPipe, bytes.data(), DWORD(bytes.size())); }));
+    reader.join();
 }
 
 TEST_F(FileTest, CFileOpensReadsWritesAndCloses) {
