@@ -33,6 +33,7 @@ struct Description {
     bool terminated = true;
     long blockDelta = 0;
     bool raw = false;
+    bool noHandle = false;
     std::string rawBlock;
     std::vector<Entry> entries;
 };
@@ -92,6 +93,8 @@ bool Parse(LPCSTR archive, Description& d) {
             continue;
         if (f[0] == "stride" && f.size() == 2) {
             d.stride = std::stoul(f[1]);
+        } else if (f[0] == "nohandle") {
+            d.noHandle = true;
         } else if (f[0] == "noterm") {
             d.terminated = false;
         } else if (f[0] == "raw" && f.size() == 2) {
@@ -176,6 +179,8 @@ int __stdcall GetArchiveInfo(LPCSTR buf, LONG_PTR, unsigned int, HLOCAL* lphInf)
         Description d;
         if (!Parse(buf, d))
             return int(kSpiUnknownFormat);
+        if (d.noHandle)
+            return int(kSpiOk);
         if (d.raw) {
             *lphInf = MakeBlock(std::max<size_t>(d.rawBlock.size(), 1), d.rawBlock.data(), d.rawBlock.size());
             return *lphInf ? int(kSpiOk) : int(kSpiInternalError);

@@ -6,6 +6,7 @@
 //   stride N    records of N bytes: 432 (8-byte time) or 428 (4-byte time)
 //   noterm      no terminating record
 //   block D     the listing block is D bytes longer (or shorter) than its records
+//   nohandle    GetArchiveInfo answers success and hands back no block
 //   raw DATA    the listing block is DATA (below) as it stands
 //   e METHOD POS SIZE PATH NAME FLAGS DATA
 //               one entry. Its true position is its 1-based entry number and
