@@ -32,6 +32,15 @@ struct Seen {
     INT_PTR result = 0;
 };
 
+BOOL CALLBACK FindDialog(HWND hWnd, LPARAM found) {
+    char cls[16] = {};
+    ::GetClassNameA(hWnd, cls, sizeof(cls));
+    if (std::string(cls) != "#32770")
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = hWnd;
+    return FALSE;
+}
+
 Seen RunDialog(const char* title, DWORD pixel, WORD button, const RECT& ownerRect) {
     HWND owner = ::CreateWindowExA(0, "STATIC", "owner", WS_POPUP | WS_VISIBLE, ownerRect.left, ownerRect.top,
                                    ownerRect.right - ownerRect.left, ownerRect.bottom - ownerRect.top, nullptr, nullptr,
@@ -42,17 +51,7 @@ Seen RunDialog(const char* title, DWORD pixel, WORD button, const RECT& ownerRec
     std::thread watcher([&] {
         for (int i = 0; i < 200 && !done; ++i) {
             HWND dialog = nullptr;
-            ::EnumThreadWindows(
-                threadId,
-                [](HWND hWnd, LPARAM found) {
-                    char cls[16] = {};
-                    ::GetClassNameA(hWnd, cls, sizeof(cls));
-                    if (std::string(cls) != "#32770")
-                        return TRUE;
-                    *reinterpret_cast<HWND*>(found) = hWnd;
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&dialog));
+            ::EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&dialog));
             if (dialog && ::IsWindowVisible(dialog)) {
                 char caption[128] = {};
                 ::GetWindowTextA(dialog, caption, sizeof(caption));
