@@ -30,12 +30,17 @@ private:
 }  // namespace qel
 
 // A check that stays in the release build: throws when the failure condition
-// holds, naming the condition exactly as written.
-#define QEL_FAIL_IF_AT(source, line, cond)                       \
-    do {                                                         \
-        if (cond)                                                \
-            throw ::qel::CException((source), (line), #cond);    \
+// holds, with the text given. The text is fixed where a check reports state
+// named otherwise than in the code that makes it (an inner record's field).
+#define QEL_FAIL_IF_TEXT_AT(source, line, cond, text)          \
+    do {                                                       \
+        if (cond)                                              \
+            throw ::qel::CException((source), (line), (text)); \
     } while (0)
 
-// For files that define QEL_SOURCE as their own source name.
-#define QEL_FAIL_IF(cond) QEL_FAIL_IF_AT(QEL_SOURCE, __LINE__, cond)
+// The same, naming the condition exactly as written.
+#define QEL_FAIL_IF_AT(source, line, cond) QEL_FAIL_IF_TEXT_AT(source, line, cond, #cond)
+
+// For files that define QEL_SOURCE as their own source name. Stringised
+// here: passed on, the condition's macros (NULL) would be expanded first.
+#define QEL_FAIL_IF(cond) QEL_FAIL_IF_TEXT_AT(QEL_SOURCE, __LINE__, cond, #cond)

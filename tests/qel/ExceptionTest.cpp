@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -40,5 +41,18 @@ TEST(CException, FailIfThrowsWithTheConditionText) {
         FAIL() << "no exception";
     } catch (const qel::CException& e) {
         EXPECT_STREQ("qel/include/qel_buffer(33)\np == NULL", e.Message());
+    }
+}
+
+#define QEL_SOURCE "qel_test"
+
+// The short form once reported "p == __null": NULL was expanded before the text was made.
+TEST(CException, FailIfKeepsMacrosInTheText) {
+    void* p = nullptr;
+    try {
+        QEL_FAIL_IF(p == NULL);
+        FAIL() << "no exception";
+    } catch (const qel::CException& e) {
+        EXPECT_NE(nullptr, std::strstr(e.Message(), "\np == NULL"));
     }
 }
