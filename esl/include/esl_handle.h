@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gdiplus.h>
+
 #include <utility>
 
 namespace esl {
@@ -69,6 +71,14 @@ struct RegKeyTraits {
     static void Close(Type h) noexcept { ::RegCloseKey(h); }
 };
 
+// A COM interface pointer: one reference, given back with Release.
+template <class T>
+struct ComTraits {
+    using Type = T*;
+    static constexpr Type Invalid() noexcept { return nullptr; }
+    static void Close(Type p) noexcept { p->Release(); }
+};
+
 using UniqueFile = UniqueAny<FileTraits>;
 using UniqueFind = UniqueAny<FindTraits>;
 using UniqueRegKey = UniqueAny<RegKeyTraits>;
@@ -79,6 +89,9 @@ using UniqueGdiObject = UniqueAny<NullTraits<HGDIOBJ, decltype(&::DeleteObject),
 using UniqueBitmap = UniqueAny<NullTraits<HBITMAP, decltype(&::DeleteObject), &::DeleteObject>>;
 using UniqueGlobal = UniqueAny<NullTraits<HGLOBAL, decltype(&::GlobalFree), &::GlobalFree>>;
 using UniqueLocal = UniqueAny<NullTraits<HLOCAL, decltype(&::LocalFree), &::LocalFree>>;
+using UniqueStream = UniqueAny<ComTraits<IStream>>;
+using UniqueGdiplusBitmap = UniqueAny<NullTraits<Gdiplus::GpBitmap*, decltype(&Gdiplus::DllExports::GdipDisposeImage),
+                                                 &Gdiplus::DllExports::GdipDisposeImage>>;
 
 // A selected GDI object: declared after its DC, so it is deselected first.
 class ScopedSelect {
