@@ -12,6 +12,7 @@
 
 #include "ProgramInfo.h"
 #include "qel_exception.h"
+#include "qel_susie.h"
 
 #define QEL_SOURCE "App"
 
@@ -67,8 +68,9 @@ App& App::Instance() {
 }
 
 App::App() {
-    // Placeholder: GDI+ start-up and the Susie plug-ins of the program folder
-    // come with the picture and plug-in work.
+    qel::GDIPlus::Startup();
+    // The program's folder only, not its subfolders.
+    qel::CSpiManager::Instance().LoadPlugins(TheProgramInfo().m_folder.c_str());
     m_lastListPath = qel::CPath(TheProgramInfo().m_folder.c_str(), L'\\') / L"last.sz7";
     for (auto& slot : m_slots)
         slot = boost::make_shared<qel::CPicture>();

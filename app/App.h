@@ -77,7 +77,7 @@ private:
     static const MessageRule kMessageRules[];
 
     qel::CPath m_lastListPath{L'\\'};
-    CCanvas m_canvas;
+    qel::CCanvas m_canvas;
     std::array<boost::shared_ptr<qel::CPicture>, 6> m_slots;
     PageList m_list;
     unsigned int m_head = 0;
