@@ -11,6 +11,9 @@
 
 #include "PictureTestSupport.h"
 #include "qel_picture.h"
+#include "qel_susie.h"
+#include "spi/TestPlugins.h"
+#include "spi/spi_test.h"
 
 using namespace picturetest;
 
@@ -302,4 +305,45 @@ TEST_F(PictureTest, AnimatedPictureFollowsItsFrames) {
     // The reduced copy follows the frame.
     ASSERT_TRUE(picture_.HasSmallImage());
     EXPECT_EQ(Rgb(0, 0, 255), Pixel(picture_.GetSmallImage(), 1, 1) & 0xFFFFFF);
+}
+
+// ".dib" is decoded by GDI+ too; a plug-in that registers it is asked first,
+// also for an empty file.
+TEST_F(PictureTest, PluginWinsOverGdiPlus) {
+    // A copy of the test plug-in of its own, answering for ".dib"; it stays
+    // loaded for the rest of the run, so a second run of this test reuses it.
+    const std::wstring plugin = TestPluginFolder() + L"dib_first" + (sizeof(void*) == 8 ? L".sph" : L".spi");
+    ::CopyFileW(TestPluginPath(L"spi_test").c_str(), plugin.c_str(), FALSE);
+    esl::UniqueModule module(::LoadLibraryW(plugin.c_str()));
+    ASSERT_TRUE(module);
+    const char* texts[] = {"00IN", "", "*.dib"};
+    TestPluginProc<TestSetInfoProc>(module.get(), "TestSetInfo")(texts, 3, 0);
+    qel::CSpiManager::Instance().RegisterPlugin(plugin.c_str());
+    ASSERT_TRUE(qel::GDIPlus::IsSupported(L"a.dib"));
+    ASSERT_TRUE(qel::CSpiManager::Instance().HasPicturePlugin(L"a.dib"));
+
+    // Two 24-bit pixels in one bottom-up row, padded to 8 bytes: not a DIB
+    // that GDI+ could read.
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = 2;
+    info.biHeight = 1;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    const TestPicture head{{'T', 'P', 'I', 'C'}, 0, 0, sizeof info, 8, 0};
+    std::vector<std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(&head),
+                                    reinterpret_cast<const std::uint8_t*>(&head + 1));
+    bytes.insert(bytes.end(), reinterpret_cast<const std::uint8_t*>(&info),
+                 reinterpret_cast<const std::uint8_t*>(&info + 1));
+    bytes.insert(bytes.end(), {0x30, 0x20, 0x10, 0x60, 0x50, 0x40, 0, 0});
+    WriteBytes(In(L"page.dib"), bytes);
+    picture_.Load(In(L"page.dib").c_str());
+    EXPECT_EQ(2, picture_.GetWidth());
+    EXPECT_EQ(1, picture_.GetHeight());
+    EXPECT_EQ(Rgb(0x10, 0x20, 0x30), Pixel(picture_.GetImage(), 0, 0));
+    EXPECT_EQ(Rgb(0x40, 0x50, 0x60), Pixel(picture_.GetImage(), 1, 0));
+
+    WriteBytes(In(L"empty.dib"), {});
+    EXPECT_EQ("qel_picture(441)\nfileSize == 0", Thrown([&] { picture_.Load(In(L"empty.dib").c_str()); }));
+    EXPECT_FALSE(picture_.IsLoaded());
 }
