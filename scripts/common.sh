@@ -20,7 +20,15 @@ velk58_build() {
         export CCACHE_BASEDIR=$VELK58_ROOT CCACHE_NOHASHDIR=1
         extra+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     fi
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
+    # The plug-ins' static libraries, built once per machine (see the script).
+    local thirdparty
+    thirdparty=$(bash "$VELK58_ROOT/scripts/thirdparty" "$arch") || {
+        echo "build: the third-party libraries for $arch failed; no build without plug-ins" >&2
+        return 1
+    }
+    extra+=(-DVELK58_THIRDPARTY_DIR="$thirdparty")
+    if [ ! -f "$dir/CMakeCache.txt" ] ||
+        ! grep -qxF "VELK58_THIRDPARTY_DIR:PATH=$thirdparty" "$dir/CMakeCache.txt"; then
         cmake -S "$VELK58_ROOT" -B "$dir" -G "Unix Makefiles" \
             -DCMAKE_TOOLCHAIN_FILE="$VELK58_ROOT/cmake/toolchain-$arch-w64-mingw32.cmake" \
             -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
