@@ -123,8 +123,12 @@ const Entry* Listing::At(std::uint32_t position) const {
 const Entry* Listing::Find(const char* name, bool ignoreCase) const {
     std::wstring wanted = FromAnsi(name);
     if (ignoreCase) {
-        auto it = byFoldedPath.find(FoldName(wanted));
-        return it == byFoldedPath.end() ? nullptr : At(it->second);
+        std::call_once(m_indexed, [this] {
+            for (const Entry& e : entries)
+                m_byFoldedPath.emplace(FoldName(e.path), PositionOf(e));
+        });
+        auto it = m_byFoldedPath.find(FoldName(wanted));
+        return it == m_byFoldedPath.end() ? nullptr : At(it->second);
     }
     std::replace(wanted.begin(), wanted.end(), L'/', L'\\');
     for (const Entry& e : entries)
@@ -173,8 +177,11 @@ std::shared_ptr<const Listing> ReadListing(const char* path) {
         return nullptr;
 
     MakeReplacementsUnique(all);
-    std::stable_sort(all.begin(), all.end(),
-                     [](const Candidate& a, const Candidate& b) { return NaturalLess(a.key, b.key); });
+    std::vector<size_t> order(all.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return NaturalLess(all[a].key, all[b].key); });
 
     int base = reader->Format() & ARCHIVE_FORMAT_BASE_MASK;
     listing->identity = reader->GetIdentity();
@@ -183,11 +190,9 @@ std::shared_ptr<const Listing> ReadListing(const char* path) {
     listing->sizeCap = std::min(kMaxEntrySize, std::min(listing->identity.size, kMaxEntrySize) * ratio);
     listing->positionOfHeader.assign(reader->NextIndex(), 0);
     listing->entries.reserve(all.size());
-    for (Candidate& c : all) {
-        std::uint32_t position = static_cast<std::uint32_t>(listing->entries.size()) + 1;
-        listing->positionOfHeader[c.entry.header] = position;
-        listing->byFoldedPath.emplace(FoldName(c.entry.path), position);
-        listing->entries.push_back(std::move(c.entry));
+    for (size_t k : order) {
+        listing->positionOfHeader[all[k].entry.header] = static_cast<std::uint32_t>(listing->entries.size()) + 1;
+        listing->entries.push_back(std::move(all[k].entry));
     }
     return listing;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -45,7 +46,10 @@ struct Listing {
     }
     void Fill(const Entry& entry, SpiFileInfo& info) const;
 
-    std::unordered_map<std::wstring, std::uint32_t> byFoldedPath;  // first position of each
+private:
+    // First position of each folded path; made on the first Find without case.
+    mutable std::once_flag m_indexed;
+    mutable std::unordered_map<std::wstring, std::uint32_t> m_byFoldedPath;
 };
 
 // Null when the file cannot be read or is no archive we read, damaged before

@@ -132,6 +132,11 @@ bool ToAnsi(const std::wstring& text, std::string& out) {
 }
 
 std::wstring FromAnsi(const std::string& text) {
+    bool ascii = true;
+    for (char c : text)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return std::wstring(text.begin(), text.end());
     return WidenAnsi(text.data(), static_cast<int>(text.size()));
 }
 

@@ -2,15 +2,17 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace ax {
 
 namespace {
 
-// Large enough that a 20 MiB entry takes few callbacks, small enough for a
-// table of contents read entry by entry.
-constexpr size_t kReadBlock = 256 * 1024;
+// Large enough that a 20 MiB entry takes few reads and a directory of
+// 10,000 entries fits; parked readers hold one each.
+constexpr size_t kWindow = 1 << 20;
 
 std::uint64_t Join(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
@@ -63,7 +65,7 @@ std::unique_ptr<Reader> Reader::Open(const char* path) {
     r->m_identity.path = path;
     r->m_identity.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
     r->m_identity.written = Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-    r->m_buffer.resize(kReadBlock);
+    r->m_window.resize(kWindow);
 
     struct archive* a = r->m_archive = archive_read_new();
     if (!a)
@@ -154,38 +156,56 @@ ReadResult Reader::ReadData(char* out, std::uint64_t size, const Progress& progr
     return end == size ? ReadResult::kOk : ReadResult::kFailed;
 }
 
+bool Reader::Fill(std::uint64_t at) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD got = 0;
+    m_windowLength = 0;
+    if (!::ReadFile(m_file.get(), m_window.data(), static_cast<DWORD>(m_window.size()), &got, &where) &&
+        ::GetLastError() != ERROR_HANDLE_EOF)
+        return false;
+    m_windowStart = at;
+    m_windowLength = got;
+    return true;
+}
+
+// Hands out the rest of the window from the read position; libarchive keeps
+// the block only until its next call.
 la_ssize_t Reader::OnRead(struct archive*, void* self, const void** buffer) {
     auto* r = static_cast<Reader*>(self);
-    DWORD got = 0;
-    if (!::ReadFile(r->m_file.get(), r->m_buffer.data(), static_cast<DWORD>(r->m_buffer.size()), &got, nullptr))
-        return -1;
-    *buffer = r->m_buffer.data();
-    return static_cast<la_ssize_t>(got);
+    if (r->m_position >= r->m_identity.size)
+        return 0;
+    if (r->m_position < r->m_windowStart || r->m_position >= r->m_windowStart + r->m_windowLength) {
+        if (!r->Fill(r->m_position))
+            return -1;
+        if (r->m_windowLength == 0)
+            return 0;
+    }
+    size_t offset = static_cast<size_t>(r->m_position - r->m_windowStart);
+    *buffer = r->m_window.data() + offset;
+    r->m_position = r->m_windowStart + r->m_windowLength;
+    return static_cast<la_ssize_t>(r->m_windowLength - offset);
 }
 
 la_int64_t Reader::OnSeek(struct archive*, void* self, la_int64_t offset, int whence) {
     auto* r = static_cast<Reader*>(self);
-    static const DWORD kMethod[] = {FILE_BEGIN, FILE_CURRENT, FILE_END};
-    if (whence < 0 || whence > 2)
+    la_int64_t base = whence == SEEK_SET   ? 0
+                      : whence == SEEK_CUR ? static_cast<la_int64_t>(r->m_position)
+                                           : static_cast<la_int64_t>(r->m_identity.size);
+    if ((whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) || base + offset < 0)
         return ARCHIVE_FATAL;
-    LARGE_INTEGER to, now;
-    to.QuadPart = offset;
-    if (!::SetFilePointerEx(r->m_file.get(), to, &now, kMethod[whence]))
-        return ARCHIVE_FATAL;
-    return now.QuadPart;
+    r->m_position = static_cast<std::uint64_t>(base + offset);
+    return base + offset;
 }
 
+// Never past the end: libarchive takes a short skip for a truncated file.
 la_int64_t Reader::OnSkip(struct archive*, void* self, la_int64_t request) {
     auto* r = static_cast<Reader*>(self);
-    LARGE_INTEGER zero{}, now, to;
-    if (request <= 0 || !::SetFilePointerEx(r->m_file.get(), zero, &now, FILE_CURRENT))
-        return 0;
-    // Never past the end: libarchive takes a short skip as a truncated file.
-    la_int64_t left = static_cast<la_int64_t>(r->m_identity.size) - now.QuadPart;
-    to.QuadPart = request < left ? request : (left > 0 ? left : 0);
-    if (!::SetFilePointerEx(r->m_file.get(), to, nullptr, FILE_CURRENT))
-        return 0;
-    return to.QuadPart;
+    std::uint64_t left = r->m_position < r->m_identity.size ? r->m_identity.size - r->m_position : 0;
+    std::uint64_t skip = request > 0 ? std::min<std::uint64_t>(static_cast<std::uint64_t>(request), left) : 0;
+    r->m_position += skip;
+    return static_cast<la_int64_t>(skip);
 }
 
 }  // namespace ax

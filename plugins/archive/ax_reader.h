@@ -75,9 +75,16 @@ private:
     static la_int64_t OnSeek(struct archive*, void* self, la_int64_t offset, int whence);
     static la_int64_t OnSkip(struct archive*, void* self, la_int64_t request);
 
+    // One window of the file in memory. libarchive seeks to every ZIP
+    // entry's local header; a seek inside the window costs no system call.
+    bool Fill(std::uint64_t at);
+
     Identity m_identity;
     esl::UniqueFile m_file;
-    std::vector<char> m_buffer;
+    std::vector<char> m_window;
+    std::uint64_t m_windowStart = 0;
+    size_t m_windowLength = 0;
+    std::uint64_t m_position = 0;  // where libarchive reads next
     struct archive* m_archive = nullptr;
     int m_next = 0;
     bool m_broken = false;
