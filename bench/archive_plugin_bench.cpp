@@ -1,6 +1,7 @@
-// The archive plug-in, called directly as the host calls it, beside the
-// physical limits: zlib's raw inflate of the same 20 MiB entry, and one plain
-// libarchive pass over the whole solid 7z. The archives are made by
+// The archive plug-in beside the physical limits: zlib's raw inflate of the
+// same 20 MiB entry, and one plain libarchive pass over the whole solid 7z.
+// The open calls the plug-in directly; pages are read as the viewer reads
+// them, through qel::ReadWholeFile. The archives are made by
 // make_bench_archives.py at build time.
 #include <windows.h>
 
@@ -19,7 +20,11 @@
 #include <esl_handle.h>
 
 #include "bench_timing.h"
+#include "qel_archive.h"
+#include "qel_buffer.h"
+#include "qel_file.h"
 #include "qel_spi.h"
+#include "qel_susie.h"
 
 namespace {
 
@@ -33,17 +38,55 @@ std::string ArchivePath(const char* name) {
     return WinPath(VELK58_BENCH_ARCHIVES) + "\\" + name;
 }
 
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// A copy per run, so that no cache of the plug-in or the host has seen it.
+class Copies {
+public:
+    Copies(const std::string& path, const char* extension, int count) {
+        for (int k = 0; k < count; ++k) {
+            m_paths.push_back(path + "." + std::to_string(k) + extension);
+            ::CopyFileA(path.c_str(), m_paths.back().c_str(), FALSE);
+        }
+    }
+    ~Copies() {
+        for (const std::string& p : m_paths)
+            ::DeleteFileA(p.c_str());
+    }
+    const std::string& Next() { return m_paths[m_next++ % m_paths.size()]; }
+
+private:
+    std::vector<std::string> m_paths;
+    size_t m_next = 0;
+};
+
+// qel::ReadWholeFile of a path inside an archive into a fresh buffer, as a
+// loader thread reads a page.
+bool ReadPage(const std::wstring& path) {
+    ULONGLONG size = qel::GetFileSize(path.c_str());
+    if (size == 0)
+        return false;
+    try {
+        qel::CBuffer buffer(static_cast<DWORD>(size), 0, nullptr);
+        qel::ReadWholeFile(path.c_str(), buffer.get(), buffer.size());
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
 // A freshly loaded plug-in: nothing cached from an earlier run.
 struct Plugin {
     esl::UniqueModule module{::LoadLibraryA(WinPath(VELK58_ARCHIVE_PLUGIN).c_str())};
     SPI_GetArchiveInfo GetArchiveInfo = Get<SPI_GetArchiveInfo>("GetArchiveInfo");
-    SPI_GetFile GetFile = Get<SPI_GetFile>("GetFile");
 
     template <class Fn>
     Fn Get(const char* name) {
         return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module.get(), name))) : nullptr;
     }
-    bool Ok() const { return GetArchiveInfo && GetFile; }
+    bool Ok() const { return GetArchiveInfo != nullptr; }
 
     std::vector<SpiFileInfo> List(const std::string& path) const {
         esl::UniqueLocal block;
@@ -54,15 +97,6 @@ struct Plugin {
         for (size_t k = 0; lock.get()[k].method[0]; ++k)
             records.push_back(lock.get()[k]);
         return records;
-    }
-    // The bytes are copied out, as the host does.
-    bool Read(const std::string& path, const SpiFileInfo& r, std::vector<char>& out) const {
-        esl::UniqueLocal block;
-        if (GetFile(path.c_str(), r.position, reinterpret_cast<LPSTR>(block.put()), 0x0100, nullptr, 0) != 0)
-            return false;
-        esl::LocalLockGuard<const char> lock(block.get());
-        out.assign(lock.get(), lock.get() + r.filesize);
-        return true;
     }
 };
 
@@ -122,45 +156,35 @@ int main() {
         std::printf("archive plug-in not found: %s\n", VELK58_ARCHIVE_PLUGIN);
         return 1;
     }
+    qel::CSpiManager::Instance().RegisterPlugin(Wide(WinPath(VELK58_ARCHIVE_PLUGIN)).c_str());
     const std::string open10000 = ArchivePath("open10000.cbz"), big = ArchivePath("big.cbz"),
                       solid = ArchivePath("solid200.cb7");
 
     {
-        // A copy per run: each open misses the plug-in's table-of-contents cache.
         Plugin spi;
-        std::vector<std::string> copies;
-        for (int k = 0; k < 5; ++k) {
-            copies.push_back(open10000 + "." + std::to_string(k) + ".cbz");
-            ::CopyFileA(open10000.c_str(), copies.back().c_str(), FALSE);
-        }
-        size_t run = 0;
+        Copies copies(open10000, ".cbz", 5);
         std::printf("bench zip_open_10000_ms %.2f\n", MedianMs(5, [&] {
-                        if (spi.List(copies[run++]).size() != 10000)
+                        if (spi.List(copies.Next()).size() != 10000)
                             std::printf("open10000.cbz: wrong count\n");
                     }));
-        for (const std::string& copy : copies)
-            ::DeleteFileA(copy.c_str());
     }
-    {
-        Plugin spi;  // unloaded after: the solid read below starts cold
-        std::vector<SpiFileInfo> entries = spi.List(big);
-        std::printf("bench zip_extract_20mb_ms %.2f\n", MedianMs(5, [&] {
-                        std::vector<char> out;
-                        if (entries.size() != 1 || !spi.Read(big, entries[0], out))
-                            std::printf("big.cbz: not read\n");
-                    }));
-    }
+
+    const std::wstring bigPage = Wide(big) + L"\\big.bmp";
+    if (!ReadPage(bigPage))
+        std::printf("big.cbz: not read\n");
+    std::printf("bench zip_extract_20mb_ms %.2f\n", MedianMs(5, [&] { ReadPage(bigPage); }));
     std::printf("bench zlib_inflate_20mb_ms %.2f\n", RawInflateMs(ReadFile(big)));
 
+    Copies solidCopies(solid, ".cb7", 3);
     std::printf("bench solid7z_read_all_pages_ms %.2f\n", MedianMs(3, [&] {
-                    Plugin spi;
-                    std::vector<char> out;
-                    std::vector<SpiFileInfo> pages = spi.List(solid);
-                    if (pages.size() != 200)
-                        std::printf("solid200.cb7: %zu pages listed\n", pages.size());
-                    for (const SpiFileInfo& r : pages)
-                        if (!spi.Read(solid, r, out))
-                            std::printf("solid200.cb7: page %u not read\n", r.position);
+                    const std::wstring book = Wide(solidCopies.Next());
+                    qel::CArchive* archive = qel::CArchiveManager::Instance().GetArchive(book.c_str());
+                    size_t read = 0;
+                    if (archive)
+                        for (const qel::CPath& page : archive->GetFileList())
+                            read += ReadPage(book + L"\\" + page.c_str());
+                    if (read != 200)
+                        std::printf("solid200.cb7: %zu pages read\n", read);
                 }));
     std::printf("bench solid7z_extract_once_ms %.2f\n", LibarchivePassMs(solid));
     return 0;
