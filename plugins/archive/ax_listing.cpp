@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <unordered_set>
 
@@ -105,7 +106,7 @@ void MakeReplacementsUnique(std::vector<Candidate>& all) {
         std::string stem = base.substr(0, dot), extension = dot == std::string::npos ? "" : base.substr(dot);
         for (int n = 0; taken.count(FoldName(c.entry.path)); ++n) {
             char tag[32];
-            wsprintfA(tag, n == 0 ? "~%d" : "~%d-%d", c.entry.header + 1, n + 1);
+            std::snprintf(tag, sizeof tag, n == 0 ? "~%d" : "~%d-%d", c.entry.header + 1, n + 1);
             c.entry.name = stem + tag + extension;
             c.key.back() = FromAnsi(c.entry.name);
             JoinPath(c);

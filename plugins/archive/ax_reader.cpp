@@ -27,7 +27,7 @@ void SetNameCharset(struct archive* a) {
     if (acp == CP_UTF8)
         std::strcpy(charset, "UTF-8");
     else
-        wsprintfA(charset, "CP%u", acp);
+        std::snprintf(charset, sizeof charset, "CP%u", acp);
     for (const char* format : {"zip", "tar", "rar"})
         archive_read_set_format_option(a, format, "hdrcharset", charset);
 }
