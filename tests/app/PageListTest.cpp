@@ -6,6 +6,8 @@
 #include "PageList.h"
 #include "esl/FileTestSupport.h"
 #include "qel_picture.h"
+#include "qel_susie.h"
+#include "spi/TestPlugins.h"
 
 namespace {
 
@@ -23,8 +25,12 @@ std::vector<std::wstring> Pages(const PageList& list) {
 
 class PageListTest : public testing::Test {
 protected:
-    // Pictures are recognised by GDI+'s decoder extensions.
-    static void SetUpTestSuite() { qel::GDIPlus::Startup(); }
+    // Pictures are recognised by GDI+'s decoder extensions; "*.tqa" archives
+    // are descriptions that the test plug-in serves.
+    static void SetUpTestSuite() {
+        qel::GDIPlus::Startup();
+        qel::CSpiManager::Instance().RegisterPlugin(TestPluginPath(L"spi_archive").c_str());
+    }
 
     void MakeFiles(const std::vector<std::string>& names) {
         for (const std::string& name : names)
@@ -128,6 +134,45 @@ TEST_F(PageListTest, NothingUsableGivesNoPage) {
         EXPECT_EQ(0u, list.Count());
     }
     ::SetCurrentDirectoryA(previous);
+}
+
+// One entry of a test archive's description: folder inside it, name, data.
+std::string Entry(const std::string& folder, const std::string& name) {
+    return "e\ttst\t-\t-\t" + folder + "\t" + name + "\t-\tdata\n";
+}
+
+TEST_F(PageListTest, Archives) {
+    ASSERT_TRUE(qel::CSpiManager::Instance().HasArchivePlugin(L"x.tqa"));
+    ScratchFolder::WriteBytes(folder_.File("book.tqa"), Entry("", "b10.jpg") + Entry("", "b2.jpg") +
+                                                            Entry("sub\\", "z.png") + Entry("sub\\", "notes.txt") +
+                                                            Entry("sub\\deep\\", "c.jpg") + Entry("sub\\", "A.jpg"));
+    const std::wstring book = Widen(folder_.File("book.tqa"));
+    auto inBook = [&](std::vector<std::wstring> names) {
+        for (std::wstring& name : names)
+            name = book + L"\\" + name;
+        return names;
+    };
+    struct Case {
+        const char* name;
+        std::wstring start;
+        std::vector<std::wstring> pages;
+    };
+    const Case cases[] = {
+        {"the whole archive in its own order", book,
+         inBook({L"b10.jpg", L"b2.jpg", L"sub\\z.png", L"sub\\deep\\c.jpg", L"sub\\A.jpg"})},
+        {"a folder inside, sorted", book + L"\\sub", inBook({L"sub\\A.jpg", L"sub\\z.png"})},
+        {"a picture inside is current", book + L"/SUB/z.png", inBook({L"sub\\z.png", L"sub\\A.jpg"})},
+        {"a picture at the top level", book + L"\\b2.jpg", {}},
+        {"an unsupported file inside", book + L"\\sub\\notes.txt", {}},
+        {"a folder without pictures", book + L"\\none", {}},
+        {"an archive that is not there", Widen(folder_.File("gone.tqa\\sub\\z.png")), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PageList list;
+        EXPECT_EQ(c.pages.size(), list.Open(c.start.c_str()));
+        EXPECT_EQ(c.pages, Pages(list));
+    }
 }
 
 }  // namespace
