@@ -32,34 +32,6 @@ std::exception_ptr gCarriedException;
 
 }  // namespace
 
-//--- PageList (placeholder)
-
-size_t PageList::Open(const qel::CPath& path) {
-    m_pages.clear();
-    m_pos = 0;
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return 0;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        m_pages.push_back(path);
-        return m_pages.size();
-    }
-    WIN32_FIND_DATAW data{};
-    std::wstring pattern = std::wstring(path.c_str()) + L"\\*";
-    esl::UniqueFind find(::FindFirstFileW(pattern.c_str(), &data));
-    if (!find)
-        return 0;
-    std::vector<std::wstring> names;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.push_back(data.cFileName);
-    } while (::FindNextFileW(find.get(), &data));
-    std::sort(names.begin(), names.end());
-    for (const std::wstring& name : names)
-        m_pages.push_back(path / name.c_str());
-    return m_pages.size();
-}
-
 //--- App: construction and dispatch
 
 App& App::Instance() {
@@ -232,7 +204,8 @@ LRESULT App::RunAction(int action, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 
 bool App::OnCreate(HWND hwnd) {
     const ProgramInfo& info = TheProgramInfo();
-    qel::CPath startPath = info.m_argc >= 2 ? qel::CPath(info.Argument(1), L'\\') : m_lastListPath;
+    // The path as given: a list file is opened by that name, not a normalised one.
+    const wchar_t* startPath = info.m_argc >= 2 ? info.Argument(1) : m_lastListPath.c_str();
     if (m_list.Open(startPath) == 0)
         return false;
 

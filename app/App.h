@@ -11,22 +11,10 @@
 #include <vector>
 
 #include "Action.h"
+#include "PageList.h"
 #include "esl_handle.h"
 #include "qel_path.h"
 #include "qel_picture.h"
-
-// PLACEHOLDER until the page list lands: a folder's files, or one file, in
-// plain text order; no list files, no archives, no natural order.
-class PageList {
-public:
-    // Number of pages found at path; 0 means none.
-    size_t Open(const qel::CPath& path);
-    size_t Count() const { return m_pages.size(); }
-
-private:
-    std::vector<qel::CPath> m_pages;
-    size_t m_pos = 0;
-};
 
 class App : boost::noncopyable {
 public:
