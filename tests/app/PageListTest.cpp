@@ -8,6 +8,7 @@
 #include "qel_picture.h"
 #include "qel_susie.h"
 #include "spi/TestPlugins.h"
+#include "support/Mutator.h"
 
 namespace {
 
@@ -117,6 +118,30 @@ TEST_F(PageListTest, ListFileLines) {
         EXPECT_EQ(c.pages.size(), list.Open(Widen(folder_.File(c.fileName)).c_str()));
         EXPECT_EQ(c.pages, Pages(list));
     }
+}
+
+// Mutated list files: every page taken is a picture path with no line feed in it.
+TEST_F(PageListTest, MutatedListFilesGivePicturesOnly) {
+    const std::vector<std::string> corpus = {
+        "D:\\a.jpg\r\nD:\\b\\c.png\r\nx.gif\n",
+        "C:\\books\\" + std::string(4090, 'p') + ".bmp\r\nD:\\q.jpeg\r\n",
+        "\\\\server\\share\\s.jpg\r\n..\\up.jpg\r\nD:/mixed\\sep.tif\r\n",
+    };
+    const std::string file = folder_.File("fuzz.sz7");
+    fuzz::Report report = fuzz::Run("list-file", 1, 200, corpus, [&](const std::string& input) -> std::string {
+        ScratchFolder::WriteBytes(file, input);
+        PageList list;
+        if (list.Open(Widen(file).c_str()) != list.Count())
+            return "the count differs from the list";
+        for (const std::wstring& page : Pages(list)) {
+            if (!qel::CPicture::IsSupported(page.c_str()))
+                return "a page that is no picture";
+            if (page.find(L'\n') != std::wstring::npos)
+                return "a page with a line feed";
+        }
+        return "";
+    });
+    EXPECT_EQ(0u, report.failures);
 }
 
 // An empty list never falls back to the pictures of the working folder.
