@@ -11,7 +11,7 @@ namespace ax {
 namespace {
 
 std::shared_ptr<const Listing> ListingOf(const Identity& id) {
-    Cache& cache = Cache::Instance();
+    CCache& cache = CCache::Instance();
     if (auto listing = cache.FindListing(id))
         return listing;
     std::shared_ptr<const Listing> listing = ReadListing(id.path.c_str());
@@ -23,10 +23,10 @@ std::shared_ptr<const Listing> ListingOf(const Identity& id) {
 
 // Reading an entry of a solid archive costs the same whether it is kept or
 // skipped, so entries passed over on the way are kept for later calls.
-bool KeepPassedOver(const Listing& listing, Reader& reader, int header) {
+bool KeepPassedOver(const Listing& listing, CReader& reader, int header) {
     const Entry* entry = listing.At(listing.positionOfHeader[header]);
-    Cache& cache = Cache::Instance();
-    if (!entry || entry->encrypted || entry->size > Cache::LargestKeptEntry() || entry->size > listing.sizeCap ||
+    CCache& cache = CCache::Instance();
+    if (!entry || entry->encrypted || entry->size > CCache::LargestKeptEntry() || entry->size > listing.sizeCap ||
         cache.FindBytes(listing.identity, header))
         return true;
     auto bytes = std::make_shared<std::vector<char>>(entry->size);
@@ -39,10 +39,10 @@ bool KeepPassedOver(const Listing& listing, Reader& reader, int header) {
 // Moves a reader (parked or new) to the entry and reads it. A reader that
 // read it whole is parked again, just past it.
 int ReadEntry(const Listing& listing, const Entry& entry, char* out, const Progress& progress, bool keepPassed) {
-    Cache& cache = Cache::Instance();
-    std::unique_ptr<Reader> reader = cache.TakeReader(listing.identity, entry.header);
+    CCache& cache = CCache::Instance();
+    std::unique_ptr<CReader> reader = cache.TakeReader(listing.identity, entry.header);
     if (!reader)
-        reader = Reader::Open(listing.identity.path.c_str());
+        reader = CReader::Open(listing.identity.path.c_str());
     if (!reader || !(reader->GetIdentity() == listing.identity))
         return kSpiInternalError;
     while (reader->NextIndex() <= entry.header) {
@@ -61,7 +61,7 @@ int ReadEntry(const Listing& listing, const Entry& entry, char* out, const Progr
         break;
     }
     cache.KeepReader(std::move(reader));
-    if (listing.solid && entry.size <= Cache::LargestKeptEntry())
+    if (listing.solid && entry.size <= CCache::LargestKeptEntry())
         cache.KeepBytes(listing.identity, entry.header, std::make_shared<std::vector<char>>(out, out + entry.size));
     return kSpiOk;
 }
@@ -92,7 +92,7 @@ int ExtractEntry(const char* path, std::uint32_t position, HLOCAL* out, const Pr
         esl::LocalLockGuard<char> data(block.get());
         if (!data.get())
             return kSpiInternalError;
-        if (Bytes kept = Cache::Instance().FindBytes(listing->identity, entry->header)) {
+        if (Bytes kept = CCache::Instance().FindBytes(listing->identity, entry->header)) {
             std::memcpy(data.get(), kept->data(), kept->size());
         } else if (int r = ReadEntry(*listing, *entry, data.get(), progress, true)) {
             return r;

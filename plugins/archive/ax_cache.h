@@ -19,9 +19,9 @@ namespace ax {
 // Items with a weight, most recently used first, evicted from the back while
 // the total weight is over the limit.
 template <class T>
-class RecentList {
+class CRecentList {
 public:
-    explicit RecentList(size_t limit) : m_limit(limit) {}
+    explicit CRecentList(size_t limit) : m_nLimit(limit) {}
 
     // The item with the highest score (a negative score never matches),
     // moved to the front; null when none matches.
@@ -40,15 +40,15 @@ public:
         if (it == m_items.end())
             return false;
         out = std::move(it->first);
-        m_weight -= it->second;
+        m_nWeight -= it->second;
         m_items.erase(it);
         return true;
     }
     void Put(T item, size_t weight) {
         m_items.emplace_front(std::move(item), weight);
-        m_weight += weight;
-        while (m_weight > m_limit && !m_items.empty()) {
-            m_weight -= m_items.back().second;
+        m_nWeight += weight;
+        while (m_nWeight > m_nLimit && !m_items.empty()) {
+            m_nWeight -= m_items.back().second;
             m_items.pop_back();
         }
     }
@@ -69,37 +69,37 @@ private:
     }
 
     std::list<std::pair<T, size_t>> m_items;
-    size_t m_limit;
-    size_t m_weight = 0;
+    size_t m_nLimit;
+    size_t m_nWeight = 0;
 };
 
 using Bytes = std::shared_ptr<const std::vector<char>>;
 
-class Cache {
+class CCache {
 public:
-    static Cache& Instance();
+    static CCache& Instance();
 
     std::shared_ptr<const Listing> FindListing(const Identity& id);
     void KeepListing(std::shared_ptr<const Listing> listing);
     // The parked reader of that file that is furthest along but not past the header.
-    std::unique_ptr<Reader> TakeReader(const Identity& id, int header);
-    void KeepReader(std::unique_ptr<Reader> reader);
+    std::unique_ptr<CReader> TakeReader(const Identity& id, int header);
+    void KeepReader(std::unique_ptr<CReader> reader);
     Bytes FindBytes(const Identity& id, int header);
     void KeepBytes(const Identity& id, int header, Bytes bytes);
     // Entries larger than this are never kept.
     static size_t LargestKeptEntry();
 
 private:
-    Cache();
+    CCache();
     struct Kept {
         Identity id;
         int header = 0;
         Bytes bytes;
     };
     std::mutex m_lock;
-    RecentList<std::shared_ptr<const Listing>> m_listings;
-    RecentList<std::unique_ptr<Reader>> m_readers;
-    RecentList<Kept> m_bytes;
+    CRecentList<std::shared_ptr<const Listing>> m_listings;
+    CRecentList<std::unique_ptr<CReader>> m_readers;
+    CRecentList<Kept> m_bytes;
 };
 
 }  // namespace ax

@@ -149,7 +149,7 @@ void Listing::Fill(const Entry& entry, SpiFileInfo& info) const {
 }
 
 std::shared_ptr<const Listing> ReadListing(const char* path) {
-    std::unique_ptr<Reader> reader = Reader::Open(path);
+    std::unique_ptr<CReader> reader = CReader::Open(path);
     if (!reader)
         return nullptr;
     auto listing = std::make_shared<Listing>();

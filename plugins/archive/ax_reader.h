@@ -39,27 +39,27 @@ struct Progress {
 
 enum class ReadResult { kOk, kAborted, kFailed };
 
-class Reader {
+class CReader {
     struct Key {};  // only Open makes readers
 
 public:
     // Null when the file cannot be opened or is no archive we read.
-    static std::unique_ptr<Reader> Open(const char* path);
-    explicit Reader(Key) {}
-    ~Reader();
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
+    static std::unique_ptr<CReader> Open(const char* path);
+    explicit CReader(Key) {}
+    ~CReader();
+    CReader(const CReader&) = delete;
+    CReader& operator=(const CReader&) = delete;
 
     const Identity& GetIdentity() const { return m_identity; }
     // Index of the header that NextHeader reads next.
-    int NextIndex() const { return m_next; }
+    int NextIndex() const { return m_nNext; }
     // The next header, or null at the end or on a damaged archive (then
     // Broken() tells the two apart). Headers libarchive only half read
     // still count, so indices stay the same from pass to pass.
     archive_entry* NextHeader();
-    bool Broken() const { return m_broken; }
+    bool Broken() const { return m_bBroken; }
     // The last header was read only in part: counted, never listed.
-    bool HeaderDamaged() const { return m_headerDamaged; }
+    bool HeaderDamaged() const { return m_bHeaderDamaged; }
     // libarchive's format code of the archive and of its outer filter.
     int Format() const;
     // Its name as libarchive gives it; for ZIP it names the current entry's method.
@@ -80,15 +80,15 @@ private:
     bool Fill(std::uint64_t at);
 
     Identity m_identity;
-    esl::UniqueFile m_file;
+    esl::UniqueFile m_hFile;
     std::vector<char> m_window;
-    std::uint64_t m_windowStart = 0;
-    size_t m_windowLength = 0;
-    std::uint64_t m_position = 0;  // where libarchive reads next
-    struct archive* m_archive = nullptr;
-    int m_next = 0;
-    bool m_broken = false;
-    bool m_headerDamaged = false;
+    std::uint64_t m_nWindowStart = 0;
+    size_t m_nWindowLength = 0;
+    std::uint64_t m_nPosition = 0;  // where libarchive reads next
+    struct archive* m_pArchive = nullptr;
+    int m_nNext = 0;
+    bool m_bBroken = false;
+    bool m_bHeaderDamaged = false;
 };
 
 }  // namespace ax
