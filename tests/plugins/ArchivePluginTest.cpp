@@ -20,9 +20,9 @@ using namespace archive_test;
 
 namespace {
 
-const char* const kValidArchives[] = {"stored.zip",   "zip64.zip",   "shuffled.zip", "utf8.zip", "sjis.zip",
-                                      "names.zip",    "methods.zip", "many.zip",     "book.tar", "book.tar.gz",
-                                      "book.tar.bz2", "book.tar.xz", "solid.7z"};
+const char* const kValidArchives[] = {"stored.zip",  "zip64.zip",    "shuffled.zip", "utf8.zip",   "sjis.zip",
+                                      "names.zip",   "methods.zip",  "many.zip",     "over4g.zip", "book.tar",
+                                      "book.tar.gz", "book.tar.bz2", "book.tar.xz",  "solid.7z"};
 
 bool NeedsCp932(const std::vector<Expected>& entries) {
     return std::any_of(entries.begin(), entries.end(), [](const Expected& e) { return e.flags == "cp932"; });

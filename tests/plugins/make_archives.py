@@ -53,7 +53,7 @@ def expect(archive, name, data, flags="-"):
 
 # --- Our own ZIP writer -----------------------------------------------------
 class ZipEntry:
-    def __init__(self, name, data, method=8, flags=0, crc=None, size=None, csize=None, offset=None):
+    def __init__(self, name, data, method=8, flags=0, crc=None, size=None, csize=None, offset=None, extra=b""):
         self.name = name if isinstance(name, bytes) else name.encode("ascii")
         self.data = data
         self.method, self.flags = method, flags
@@ -66,6 +66,7 @@ class ZipEntry:
         self.size = len(data) if size is None else size
         self.csize = len(self.packed) if csize is None else csize
         self.offset = offset  # forced local header offset in the directory
+        self.extra = extra
 
 
 def write_zip(path, entries, order=None, cd_offset=None, count=None, cut=None):
@@ -73,15 +74,15 @@ def write_zip(path, entries, order=None, cd_offset=None, count=None, cut=None):
     offsets = []
     for e in entries:
         offsets.append(len(blob))
-        blob += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, e.flags, e.method, 0, 0x21, e.crc, e.csize & 0xFFFFFFFF,
-                            e.size & 0xFFFFFFFF, len(e.name), 0) + e.name + e.packed
+        blob += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, e.flags, e.method, 0, 0x21, e.crc, e.csize & 0xFFFFFFFF,
+                            e.size & 0xFFFFFFFF, len(e.name), len(e.extra)) + e.name + e.extra + e.packed
     cd_start = len(blob)
     for i in (order if order is not None else range(len(entries))):
         e = entries[i]
         off = offsets[i] if e.offset is None else e.offset
-        blob += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, e.flags, e.method, 0, 0x21, e.crc,
-                            e.csize & 0xFFFFFFFF, e.size & 0xFFFFFFFF, len(e.name), 0, 0, 0, 0, 0,
-                            off & 0xFFFFFFFF) + e.name
+        blob += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, e.flags, e.method, 0, 0x21, e.crc,
+                            e.csize & 0xFFFFFFFF, e.size & 0xFFFFFFFF, len(e.name), len(e.extra), 0, 0, 0, 0,
+                            off & 0xFFFFFFFF) + e.name + e.extra
     cd_size = len(blob) - cd_start
     n = len(entries) if count is None else count
     blob += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, n, n, cd_size, cd_start if cd_offset is None else cd_offset, 0)
@@ -149,6 +150,14 @@ write_zip("methods.zip", [ZipEntry(b"locked.jpg", content("locked.jpg", 400), me
 expect("methods.zip", "locked.jpg", content("locked.jpg", 400), "fail")
 expect("methods.zip", "odd.jpg", content("odd.jpg", 400), "fail")
 expect("methods.zip", "good.jpg", good)
+
+# An entry of 5 GiB (declared in its ZIP64 field) is not listed.
+ok4 = content("ok4.jpg", 800)
+huge5 = ZipEntry(b"over4g.bin", b"x" * 64, size=0xFFFFFFFF, csize=0xFFFFFFFF,
+                 extra=struct.pack("<HHQQ", 1, 16, 5 << 30, 0))
+huge5.extra = struct.pack("<HHQQ", 1, 16, 5 << 30, len(huge5.packed))
+write_zip("over4g.zip", [huge5, ZipEntry(b"ok4.jpg", ok4)])
+expect("over4g.zip", "ok4.jpg", ok4)
 
 # Ten thousand entries.
 with zipfile.ZipFile(os.path.join(out, "many.zip"), "w", zipfile.ZIP_STORED) as z:
