@@ -5,10 +5,12 @@ namespace ax {
 namespace {
 
 constexpr size_t kListings = 8;
-// One per host thread, and one more.
-constexpr size_t kReaders = 4;
-// Address space is scarce in the 32-bit program.
-constexpr size_t kKeptBytes = sizeof(void*) == 8 ? size_t(128) << 20 : size_t(32) << 20;
+// Address space is scarce in the 32-bit program; a parked 7z reader holds
+// its dictionary (16 MiB at 7-Zip's default level).
+constexpr bool kWide = sizeof(void*) == 8;
+// One per host thread and one more; two for the loader threads.
+constexpr size_t kReaders = kWide ? 4 : 2;
+constexpr size_t kKeptBytes = kWide ? size_t(128) << 20 : size_t(32) << 20;
 
 }  // namespace
 
