@@ -63,37 +63,33 @@ std::wstring EntryName(archive_entry* e) {
 
 struct Candidate {
     Entry entry;
-    std::vector<std::wstring> key;  // components as the host reads them back
-    bool exact = true;              // came through the code page unchanged
+    bool exact = true;  // came through the code page unchanged
 };
 
 // Folder and name in the code page, or false when the record cannot hold them.
-bool MakeCandidate(const std::wstring& name, Candidate& c) {
-    std::vector<std::wstring> parts;
+bool MakeCandidate(const std::wstring& name, std::vector<Span>& parts, Candidate& c) {
     if (!SplitEntryName(name, parts))
         return false;
     std::string ansi;
     for (size_t k = 0; k < parts.size(); ++k) {
-        c.exact = ToAnsi(parts[k], ansi) && c.exact;
-        c.key.push_back(FromAnsi(ansi));
+        c.exact = ToAnsi(name.data() + parts[k].start, parts[k].length, ansi) && c.exact;
+        if (k > 0)
+            c.entry.path += L'\\';
+        c.entry.path += c.exact ? name.substr(parts[k].start, parts[k].length) : FromAnsi(ansi);
         if (k + 1 < parts.size())
-            c.entry.folder += ansi + '\\';
+            (c.entry.folder += ansi) += '\\';
         else
-            c.entry.name = ansi;
+            c.entry.name = std::move(ansi);
     }
     return c.entry.folder.size() <= kMaxField && c.entry.name.size() <= kMaxField && !c.entry.name.empty();
-}
-
-void JoinPath(Candidate& c) {
-    c.entry.path.clear();
-    for (const std::wstring& part : c.key)
-        c.entry.path += (c.entry.path.empty() ? L"" : L"\\") + part;
 }
 
 // A name that lost characters to the code page may now equal another one;
 // it gets "~N" (N: its header number, then a counter) before its extension so
 // that it still opens its own entry. Names that came through unchanged keep theirs.
 void MakeReplacementsUnique(std::vector<Candidate>& all) {
+    if (std::all_of(all.begin(), all.end(), [](const Candidate& c) { return c.exact; }))
+        return;
     std::unordered_set<std::wstring> taken;
     for (Candidate& c : all)
         if (c.exact)
@@ -101,15 +97,15 @@ void MakeReplacementsUnique(std::vector<Candidate>& all) {
     for (Candidate& c : all) {
         if (c.exact)
             continue;
-        std::string base = c.entry.name;
+        const std::string base = c.entry.name;
+        const std::wstring folder = c.entry.path.substr(0, c.entry.path.rfind(L'\\') + 1);
         size_t dot = base.rfind('.');
         std::string stem = base.substr(0, dot), extension = dot == std::string::npos ? "" : base.substr(dot);
         for (int n = 0; taken.count(FoldName(c.entry.path)); ++n) {
             char tag[32];
             std::snprintf(tag, sizeof tag, n == 0 ? "~%d" : "~%d-%d", c.entry.header + 1, n + 1);
             c.entry.name = stem + tag + extension;
-            c.key.back() = FromAnsi(c.entry.name);
-            JoinPath(c);
+            c.entry.path = folder + FromAnsi(c.entry.name);
         }
         taken.insert(FoldName(c.entry.path));
     }
@@ -154,6 +150,7 @@ std::shared_ptr<const Listing> ReadListing(const char* path) {
         return nullptr;
     auto listing = std::make_shared<Listing>();
     std::vector<Candidate> all;
+    std::vector<Span> parts;
     while (archive_entry* e = reader->NextHeader()) {
         if (all.size() >= kMaxEntries)
             return nullptr;
@@ -163,7 +160,7 @@ std::shared_ptr<const Listing> ReadListing(const char* path) {
             !archive_entry_size_is_set(e) || size < 0 || size > 0xFFFFFFFFll)
             continue;
         Candidate c;
-        if (!MakeCandidate(EntryName(e), c))
+        if (!MakeCandidate(EntryName(e), parts, c))
             continue;
         c.entry.header = reader->NextIndex() - 1;
         c.entry.size = static_cast<std::uint32_t>(size);
@@ -171,7 +168,6 @@ std::shared_ptr<const Listing> ReadListing(const char* path) {
         c.entry.encrypted = archive_entry_is_encrypted(e) != 0;
         const char* method = MethodOf(reader->Format(), reader->FormatName());
         std::memcpy(c.entry.method, method, std::min<size_t>(std::strlen(method), sizeof c.entry.method - 1));
-        JoinPath(c);
         all.push_back(std::move(c));
     }
     if (reader->Broken())
@@ -182,7 +178,7 @@ std::shared_ptr<const Listing> ReadListing(const char* path) {
     for (size_t k = 0; k < order.size(); ++k)
         order[k] = k;
     std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return NaturalLess(all[a].key, all[b].key); });
+                     [&](size_t a, size_t b) { return NaturalLess(all[a].entry.path, all[b].entry.path); });
 
     int base = reader->Format() & ARCHIVE_FORMAT_BASE_MASK;
     listing->identity = reader->GetIdentity();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace ax {
@@ -42,13 +43,13 @@ bool RoundTrips(const wchar_t* unit, int count, std::string& narrow) {
 
 }  // namespace
 
-int CompareNatural(const std::wstring& a, const std::wstring& b) {
+int CompareNatural(const wchar_t* a, size_t lengthA, const wchar_t* b, size_t lengthB) {
     size_t i = 0, j = 0;
     for (;;) {
         // Text run: up to the next digit or the end.
         for (;;) {
-            bool endA = i == a.size() || IsDigit(a[i]);
-            bool endB = j == b.size() || IsDigit(b[j]);
+            bool endA = i == lengthA || IsDigit(a[i]);
+            bool endB = j == lengthB || IsDigit(b[j]);
             if (endA || endB) {
                 if (endA != endB)
                     return endA ? -1 : 1;
@@ -60,68 +61,71 @@ int CompareNatural(const std::wstring& a, const std::wstring& b) {
             ++i;
             ++j;
         }
-        if (i == a.size() && j == b.size())
+        if (i == lengthA && j == lengthB)
             return 0;
         // Number run, wrapping like the viewer's.
         std::uint32_t na = 0, nb = 0;
-        for (; i < a.size() && IsDigit(a[i]); ++i)
+        for (; i < lengthA && IsDigit(a[i]); ++i)
             na = na * 10u + static_cast<std::uint32_t>(a[i] - L'0');
-        for (; j < b.size() && IsDigit(b[j]); ++j)
+        for (; j < lengthB && IsDigit(b[j]); ++j)
             nb = nb * 10u + static_cast<std::uint32_t>(b[j] - L'0');
         if (na != nb)
             return na < nb ? -1 : 1;
     }
 }
 
-bool NaturalLess(const std::vector<std::wstring>& a, const std::vector<std::wstring>& b) {
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t k = 0; k < n; ++k) {
-        int c = CompareNatural(a[k], b[k]);
+bool NaturalLess(const std::wstring& a, const std::wstring& b) {
+    size_t i = 0, j = 0;
+    for (;;) {
+        size_t endA = std::min(a.find(L'\\', i), a.size()), endB = std::min(b.find(L'\\', j), b.size());
+        int c = CompareNatural(a.data() + i, endA - i, b.data() + j, endB - j);
         if (c != 0)
             return c < 0;
+        bool lastA = endA == a.size(), lastB = endB == b.size();
+        if (lastA || lastB)
+            return lastA && !lastB;
+        i = endA + 1;
+        j = endB + 1;
     }
-    return a.size() < b.size();
 }
 
-bool SplitEntryName(const std::wstring& name, std::vector<std::wstring>& components) {
+bool SplitEntryName(const std::wstring& name, std::vector<Span>& components) {
     components.clear();
     if (name.empty() || IsSeparator(name.front()) || IsSeparator(name.back()))
         return false;
-    size_t start = 0;
-    while (start <= name.size()) {
+    for (size_t start = 0; start <= name.size();) {
         size_t end = start;
         while (end < name.size() && !IsSeparator(name[end]))
             ++end;
-        std::wstring part = name.substr(start, end - start);
-        if (part == L"..")
+        size_t length = end - start;
+        const wchar_t* part = name.data() + start;
+        if (length == 2 && part[0] == L'.' && part[1] == L'.')
             return false;
-        if (!part.empty() && part != L".")
-            components.push_back(std::move(part));
+        if (length > 0 && !(length == 1 && part[0] == L'.'))
+            components.push_back({start, length});
         start = end + 1;
     }
     // 'C:x.jpg' or 'C:\x.jpg' would name a place outside the archive.
-    if (components.empty() || (components.front().size() >= 2 && components.front()[1] == L':'))
-        return false;
-    return true;
+    return !components.empty() && !(components.front().length >= 2 && name[components.front().start + 1] == L':');
 }
 
-bool ToAnsi(const std::wstring& text, std::string& out) {
+bool ToAnsi(const wchar_t* text, size_t length, std::string& out) {
     bool ascii = true;
-    for (wchar_t c : text)
-        ascii = ascii && c < 0x80;
+    for (size_t k = 0; k < length; ++k)
+        ascii = ascii && text[k] < 0x80;
     if (ascii) {
-        out.assign(text.begin(), text.end());
+        out.assign(text, text + length);
         return true;
     }
-    out = NarrowAnsi(text.data(), static_cast<int>(text.size()));
-    if (WidenAnsi(out.data(), static_cast<int>(out.size())) == text)
+    out = NarrowAnsi(text, static_cast<int>(length));
+    if (WidenAnsi(out.data(), static_cast<int>(out.size())) == std::wstring(text, length))
         return true;
     // Character by character: only those the code page cannot hold (best-fit
     // look-alikes included, since they would not convert back) become '_'.
     out.clear();
     std::string one;
-    for (size_t k = 0; k < text.size();) {
-        int units = (IS_HIGH_SURROGATE(text[k]) && k + 1 < text.size() && IS_LOW_SURROGATE(text[k + 1])) ? 2 : 1;
+    for (size_t k = 0; k < length;) {
+        int units = (IS_HIGH_SURROGATE(text[k]) && k + 1 < length && IS_LOW_SURROGATE(text[k + 1])) ? 2 : 1;
         if (RoundTrips(&text[k], units, one))
             out += one;
         else
