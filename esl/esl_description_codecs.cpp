@@ -6,6 +6,7 @@
 #include "esl_description_internal.h"
 
 const char kDescriptionBadEncoding[] = "不正な文字エンコーディングが指定されました。";
+const char kDescriptionUncarriedUnit[] = "タグ名、属性名または注釈にこの文字エンコーディングで書けない文字があります。";
 
 namespace esl_description {
 
@@ -311,6 +312,31 @@ ESLError EncodeEUCJP(const wchar_t* p, std::size_t n, ByteBuffer& out) noexcept 
 }
 
 }  // namespace
+
+CarriedUnits::CarriedUnits(int nEncoding) noexcept
+    : m_nEncoding(nEncoding),
+      m_bAll(nEncoding == EDescription::encodingUTF8 || nEncoding == EDescription::encodingUTF16) {}
+
+bool CarriedUnits::Learn(wchar_t ch) noexcept {
+    if (m_state.IsEmpty()) {
+        if (!m_state.Resize(0x10000))
+            return false;
+        std::memset(m_state.Data(), 0, m_state.Size());
+    }
+    unsigned char& state = m_state[ch];
+    if (!state) {
+        // An escape would switch the reader's mode; a zero ends Shift-JIS text.
+        ByteBuffer bytes;
+        UnitBuffer units;
+        const bool bCarried =
+            !(m_nEncoding == EDescription::encodingISO2022JP && ch == 0x1B) &&
+            !EncodeText(m_nEncoding, &ch, 1, bytes) &&
+            !DecodeText(m_nEncoding, reinterpret_cast<const BYTE*>(bytes.Data()), bytes.Size(), units) &&
+            units.Size() == 1 && units[0] == ch;
+        state = bCarried ? 1 : 2;
+    }
+    return state == 1;
+}
 
 int HexDigitValue(wchar_t ch) noexcept {
     if (ch >= L'0' && ch <= L'9')

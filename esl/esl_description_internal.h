@@ -16,6 +16,22 @@ using ByteBuffer = EGenArray<char>;
 ESLError DecodeText(int nEncoding, const BYTE* ptrData, std::size_t nBytes, UnitBuffer& out) noexcept;
 // UTF-16 units to bytes, appended to out; the same results.
 ESLError EncodeText(int nEncoding, const wchar_t* ptrText, std::size_t nUnits, ByteBuffer& out) noexcept;
+// Which units an encoding takes through a write and a read unchanged: all
+// for UTF-8 and UTF-16, the repertoire of the code page for the Shift-JIS
+// family. Learnt unit by unit on first use.
+class CarriedUnits {
+public:
+    explicit CarriedUnits(int nEncoding) noexcept;
+    bool Has(wchar_t ch) noexcept { return m_bAll || (ch >= 0x20 && ch < 0x7F) || Learn(ch); }
+
+private:
+    bool Learn(wchar_t ch) noexcept;
+
+    const int m_nEncoding;
+    const bool m_bAll;
+    EGenArray<unsigned char> m_state;  // per unit: 0 not yet known, 1 carried, 2 not
+};
+
 // The encoding's index in the declaration table (ASCII case ignored), or -1.
 int FindEncodingName(const char* ptrName, std::size_t nLength) noexcept;
 // The name written in the declaration ("" for UTF-16).
@@ -42,6 +58,45 @@ inline wchar_t FoldAscii(wchar_t ch) noexcept {
     return (ch >= L'A' && ch <= L'Z') ? wchar_t(ch + 0x20) : ch;
 }
 bool EqualNoCase(const wchar_t* a, std::size_t na, const wchar_t* b, std::size_t nb) noexcept;
+
+// The length of the comment at p (on the '!' of "!--") through the '>' that
+// follows at least two '-', or 0 when it does not end within n units.
+inline std::size_t CommentEnd(const wchar_t* p, std::size_t n) noexcept {
+    int nDashes = 0;
+    for (std::size_t i = 3; i < n; ++i) {
+        if (p[i] == L'>' && nDashes >= 2)
+            return i + 1;
+        nDashes = p[i] == L'-' ? nDashes + 1 : 0;
+    }
+    return 0;
+}
+
+// Classes of units for the word rule: after white space, a symbol is a word
+// by itself, a run of other ASCII punctuation is an operator word, and a name
+// runs over letters, digits, "_?@.-:" and every unit outside ASCII.
+enum CharClass : unsigned char { kSpace, kSymbol, kOperator, kName };
+
+struct ClassTable {
+    CharClass table[128];
+    constexpr ClassTable() : table() {
+        for (int c = 0; c < 128; ++c) {
+            if (c <= 0x20)
+                table[c] = kSpace;
+            else if (c == '"' || c == ';' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}')
+                table[c] = kSymbol;
+            else if ((c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
+                     (c >= '{' && c <= '~'))
+                table[c] = (c == '.' || c == '-' || c == ':' || c == '_' || c == '?' || c == '@') ? kName : kOperator;
+            else
+                table[c] = kName;
+        }
+    }
+};
+constexpr ClassTable kClasses;
+
+inline CharClass ClassOf(wchar_t ch) noexcept {
+    return ch < 128 ? kClasses.table[ch] : kName;
+}
 
 // Copies units including zero units (the string's Assign stops at a zero).
 ESLError AssignUnits(EWideString& wstr, const wchar_t* ptr, std::size_t n) noexcept;

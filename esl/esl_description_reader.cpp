@@ -2,6 +2,7 @@
 // over the decoded UTF-16 units.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "esl_description_internal.h"
 
@@ -36,30 +37,11 @@ wchar_t FindEntity(const wchar_t* p, std::size_t n) noexcept {
     return 0;
 }
 
-// Classes of the ASCII units for the word rule.
-enum CharClass : unsigned char { kSpace, kSymbol, kOperator, kName };
-
-struct ClassTable {
-    CharClass table[128];
-    constexpr ClassTable() : table() {
-        for (int c = 0; c < 128; ++c) {
-            if (c <= 0x20)
-                table[c] = kSpace;
-            else if (c == '"' || c == ';' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}')
-                table[c] = kSymbol;
-            else if ((c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
-                     (c >= '{' && c <= '~'))
-                table[c] = (c == '.' || c == '-' || c == ':' || c == '_' || c == '?' || c == '@') ? kName : kOperator;
-            else
-                table[c] = kName;
-        }
-    }
-};
-constexpr ClassTable kClasses;
-
-inline CharClass ClassOf(wchar_t ch) noexcept {
-    return ch < 128 ? kClasses.table[ch] : kName;
-}
+using esl_description::CharClass;
+using esl_description::ClassOf;
+using esl_description::kName;
+using esl_description::kSpace;
+using esl_description::kSymbol;
 
 struct Word {
     const wchar_t* p = nullptr;
@@ -223,21 +205,17 @@ void Parser::ReadEntity(EDescription& node) noexcept {
 
 void Parser::ReadComment(EDescription& node) noexcept {
     const wchar_t* const pStart = m_p;  // on the '!'
-    m_p += 3;
-    int nDashes = 0;
-    while (m_p < m_pEnd) {
-        const wchar_t c = *m_p++;
-        if (c == L'>' && nDashes >= 2)
-            break;
-        nDashes = c == L'-' ? nDashes + 1 : 0;
-    }
-    EDescription* pComment = node.CreateDescription();
-    if (!pComment || pComment->SetTag(L"!--") || pComment->SetText(pStart, static_cast<int>(m_p - pStart))) {
-        delete pComment;
-        m_bOutOfMemory = true;
-        return;
-    }
-    if (node.AddContent(pComment))
+    const std::size_t nClosed = esl_description::CommentEnd(m_p, m_pEnd - m_p);
+    m_p = nClosed ? m_p + nClosed : m_pEnd;
+    EWideString text;
+    bool bOk = !esl_description::AssignUnits(text, pStart, m_p - pStart);
+    // A comment still open at the end of the input is closed here, so that
+    // what a writer puts after it is not swallowed on the next read.
+    if (bOk && !nClosed)
+        bOk = !text.Append(L"-->", 3);
+    std::unique_ptr<EDescription> pComment(bOk ? node.CreateDescription() : nullptr);
+    if (!pComment || pComment->SetTag(L"!--") || pComment->SetText(text) || !FlushPending(node) ||
+        node.AddContent(pComment.release()))
         m_bOutOfMemory = true;
 }
 
@@ -245,7 +223,7 @@ int Parser::ReadClosingTag(EDescription& node, int& nError) noexcept {
     ++m_p;  // '/'
     const wchar_t* const pBefore = m_p;
     Word w = ReadWord();
-    if (w.kind == kSymbol) {
+    if (w.kind == kSpace || (w.kind == kSymbol && *w.p == L'>')) {
         m_p = pBefore;  // "</>": no name, the '>' ends it below
         w = Word();
     }
@@ -423,22 +401,19 @@ bool Parser::ApplyAttrs(EDescription& node) noexcept {
 }
 
 int Parser::ReadElement(EDescription& node, int nDepth, int& nError) noexcept {
-    EDescription* pChild = node.CreateDescription();
-    if (!pChild) {
-        m_bOutOfMemory = true;
-        return 1;
-    }
-    pChild->SetParent(&node);
     Word tag = ReadWord();
-    if (tag.kind == kSpace || (tag.kind == kSymbol && *tag.p == L'>')) {
-        delete pChild;  // "<>", or "<" at the end
-        return 0;
-    }
-    if (pChild->SetTag(tag.p, static_cast<int>(tag.n)) || node.AddContent(pChild)) {
+    if (tag.kind == kSpace || (tag.kind == kSymbol && *tag.p == L'>'))
+        return 0;  // "<>", or "<" at the end
+    std::unique_ptr<EDescription> pChild(node.CreateDescription());
+    if (!pChild || pChild->SetTag(tag.p, static_cast<int>(tag.n)) || !FlushPending(node)) {
         m_bOutOfMemory = true;
         return 1;
     }
     EDescription& child = *pChild;
+    if (node.AddContent(pChild.release())) {  // deleted on failure
+        m_bOutOfMemory = true;
+        return 1;
+    }
     m_attrs.Clear();
     m_values.Clear();
     while (true) {
@@ -504,8 +479,8 @@ int Parser::ParseContents(EDescription& node, int nDepth) noexcept {
             return 1;
         const wchar_t c = *m_p;
         if (c == L'<') {
-            if (!FlushPending(node))
-                return 1;
+            // Pending text goes out only before a node: markup that makes
+            // none (a declaration, a stray closing tag) leaves one text.
             ++m_p;
             if (m_p >= m_pEnd)
                 break;
@@ -514,7 +489,7 @@ int Parser::ParseContents(EDescription& node, int nDepth) noexcept {
             if (next == L'/') {
                 nResult = ReadClosingTag(node, nError);
                 if (nResult < 0)
-                    return 0;
+                    return FlushPending(node) ? 0 : 1;
             } else if (next == L'!' && m_pEnd - m_p >= 3 && m_p[1] == L'-' && m_p[2] == L'-') {
                 ReadComment(node);
             } else if (next == L'?' || next == L'!') {
@@ -523,7 +498,7 @@ int Parser::ParseContents(EDescription& node, int nDepth) noexcept {
                 nResult = ReadElement(node, nDepth, nError);
             }
             if (nResult)
-                return nResult;
+                return FlushPending(node) ? nResult : 1;
         } else if (c == L'&') {
             ReadEntity(node);
             bLine = true;
@@ -536,7 +511,7 @@ int Parser::ParseContents(EDescription& node, int nDepth) noexcept {
             ++m_p;
         } else {
             const wchar_t* const pRun = m_p;
-            while (m_p<m_pEnd&& * m_p> 0x20 && *m_p != L'<' && *m_p != L'&')
+            while ((m_p < m_pEnd) && (*m_p > 0x20) && (*m_p != L'<') && (*m_p != L'&'))
                 ++m_p;
             m_pending.Append(pRun, m_p - pRun);
             bLine = true;

@@ -1,6 +1,7 @@
 // WriteDescription: one node per line (or one element with its short text),
 // tab indentation, CR LF, attributes wrapped before the line grows too long.
 #include <cstring>
+#include <cwchar>
 
 #include "esl_description_internal.h"
 
@@ -16,9 +17,14 @@ constexpr std::size_t kFlushUnits = 32768;
 class Writer {
 public:
     Writer(ESLFileObject& file, int nEncoding, bool bDialect) noexcept
-        : m_file(file), m_nEncoding(nEncoding), m_bDialect(bDialect) {
+        : m_file(file), m_nEncoding(nEncoding), m_bDialect(bDialect), m_carried(nEncoding) {
         m_wide.Reserve(kFlushUnits + 1024);
     }
+
+    // False when a tag, an attribute name or a comment (or, in the dialect,
+    // a value) holds a unit that the encoding cannot carry and that has no
+    // escape there.
+    bool CanWrite(const EDescription& node) noexcept;
 
     void WriteBytes(const char* p, std::size_t n) noexcept {
         if (m_err || n == 0)
@@ -75,9 +81,21 @@ private:
         m_wide.Clear();
         m_nLineStart = 0;
     }
+    bool Carries(const EWideString& wstr) noexcept {
+        for (int i = 0; i < wstr.GetLength(); ++i) {
+            if (!m_carried.Has(wstr.CharPtr()[i]))
+                return false;
+        }
+        return true;
+    }
+    // Units that XML escaping or the encoding changes.
+    bool Plain(wchar_t c) noexcept {
+        return (c > 0x20) && (c != L'<') && (c != L'>') && (c != L'"') && (c != L'&') && m_carried.Has(c);
+    }
     bool EscapeSpecial(wchar_t c) noexcept;
     void PutText(const EWideString& wstr, int nDepth) noexcept;
     void EscapeValue(const EWideString& wstr, UnitBuffer& out) noexcept;
+    void PutComment(const EWideString& text) noexcept;
     void PutElement(const EDescription& node, int nDepth) noexcept;
 
     ESLFileObject& m_file;
@@ -88,11 +106,34 @@ private:
     ByteBuffer m_bytes;
     UnitBuffer m_value;
     std::size_t m_nLineStart = 0;
+    esl_description::CarriedUnits m_carried;
 };
 
-// "&#N;" for units up to the space, entities for the four specials.
+bool Writer::CanWrite(const EDescription& node) noexcept {
+    if (!Carries(node.GetTag()) || (node.IsComment() && !Carries(node.GetText())))
+        return false;
+    for (int i = 0; i < node.GetAttrCount(); ++i) {
+        const EDescription::Attribute* pAttr = node.GetAttrAt(i);
+        if (!Carries(pAttr->name))
+            return false;
+        // Dialect values escape up to three hexadecimal digits.
+        for (int j = 0; m_bDialect && j < pAttr->value.GetLength(); ++j) {
+            const wchar_t c = pAttr->value.CharPtr()[j];
+            if (c > 0xFFF && !m_carried.Has(c))
+                return false;
+        }
+    }
+    for (int i = 0; i < node.GetContentCount(); ++i) {
+        if (!CanWrite(*node.GetContentAt(i)))
+            return false;
+    }
+    return true;
+}
+
+// "&#N;" for units up to the space and those the encoding cannot carry,
+// entities for the four specials.
 bool Writer::EscapeSpecial(wchar_t c) noexcept {
-    if (c <= 0x20) {
+    if (c <= 0x20 || !m_carried.Has(c)) {
         Put(L"&#", 2);
         PutDecimal(c);
         Put(L';');
@@ -121,7 +162,7 @@ void Writer::PutText(const EWideString& wstr, int nDepth) noexcept {
     const wchar_t* const pEnd = p + wstr.GetLength();
     while (p < pEnd) {
         const wchar_t* pRun = p;
-        while (p<pEnd&& * p> 0x20 && *p != L'<' && *p != L'>' && *p != L'"' && *p != L'&')
+        while ((p < pEnd) && Plain(*p))
             ++p;
         Put(pRun, p - pRun);
         if (p == pEnd)
@@ -164,13 +205,13 @@ void Writer::EscapeValue(const EWideString& wstr, UnitBuffer& out) noexcept {
             Put(L"\\\\", 2);
             break;
         default:
-            if (c < 0x20 || c == L'"' || c == L'\'') {
+            if (c < 0x20 || c == L'"' || c == L'\'' || !m_carried.Has(c)) {
                 static const wchar_t kHex[] = L"0123456789ABCDEF";
                 Put(L"\\x", 2);
                 // The reader takes up to three digits.
-                if (i + 1 < n && esl_description::HexDigitValue(p[i + 1]) >= 0)
-                    Put(L'0');
-                Put(kHex[c >> 4]);
+                if (c > 0xFF || (i + 1 < n && esl_description::HexDigitValue(p[i + 1]) >= 0))
+                    Put(kHex[(c >> 8) & 15]);
+                Put(kHex[(c >> 4) & 15]);
                 Put(kHex[c & 15]);
             } else {
                 Put(c);
@@ -183,10 +224,40 @@ void Writer::EscapeValue(const EWideString& wstr, UnitBuffer& out) noexcept {
     target.Resize(nMark);
 }
 
+// A comment as the reader takes it back: one that does not end where its
+// text does (made through the tree, not read) is closed, and a "-->" inside
+// it is broken, so that nothing after it is swallowed or becomes markup.
+void Writer::PutComment(const EWideString& text) noexcept {
+    const wchar_t* const p = text.CharPtr();
+    const std::size_t n = text.GetLength();
+    Put(L'<');
+    const bool bOpened = n >= 3 && std::wmemcmp(p, L"!--", 3) == 0;
+    if (bOpened && esl_description::CommentEnd(p, n) == n) {
+        Put(p, n);
+        return;
+    }
+    Put(L"!--", 3);
+    const std::size_t nStart = bOpened ? 3 : 0;
+    std::size_t nEnd = n;
+    if (nEnd >= nStart + 3 && std::wmemcmp(p + nEnd - 3, L"-->", 3) == 0)
+        nEnd -= 3;
+    int nDashes = 0;
+    for (std::size_t i = nStart; i < nEnd; ++i) {
+        if (p[i] == L'>' && nDashes >= 2)
+            Put(L' ');
+        nDashes = p[i] == L'-' ? nDashes + 1 : 0;
+        Put(p[i]);
+    }
+    Put(L"-->", 3);
+}
+
 void Writer::PutElement(const EDescription& node, int nDepth) noexcept {
     const EWideString& tag = node.GetTag();
     StartLine(nDepth);
     Put(L'<');
+    // "</", "<!" and "<?" start other markup: a space keeps the tag a tag.
+    if (tag.GetLength() && (tag[0] == L'/' || tag[0] == L'!' || tag[0] == L'?'))
+        Put(L' ');
     Put(tag);
     const std::ptrdiff_t nLimit = 80 - 7 * static_cast<std::ptrdiff_t>(nDepth);
     for (int i = 0; i < node.GetAttrCount(); ++i) {
@@ -206,6 +277,9 @@ void Writer::PutElement(const EDescription& node, int nDepth) noexcept {
     }
     const int nContents = node.GetContentCount();
     if (nContents == 0) {
+        // "<=/>" would read as the tag "=/".
+        if (!node.GetAttrCount() && esl_description::ClassOf(tag[tag.GetLength() - 1]) == esl_description::kOperator)
+            Put(L' ');
         Put(L"/>", 2);
         EndLine();
         return;
@@ -261,8 +335,7 @@ void Writer::WriteNode(const EDescription& node, int nDepth) noexcept {
     }
     if (node.IsComment()) {
         StartLine(nDepth);
-        Put(L'<');
-        Put(node.GetText());
+        PutComment(node.GetText());
         EndLine();
         return;
     }
@@ -275,6 +348,8 @@ ESLError EDescription::WriteDescription(ESLFileObject& file, int nIndent, DWORD 
     if (nEncoding < encodingShiftJIS || nEncoding > encodingUTF16)
         return reinterpret_cast<ESLError>(kDescriptionBadEncoding);
     Writer writer(file, nEncoding, dwFlags == flagDescription);
+    if (!writer.CanWrite(*this))
+        return reinterpret_cast<ESLError>(kDescriptionUncarriedUnit);
     if (dwFlags == flagXMLDeclaration) {
         // 8-bit bytes whatever the encoding of what follows.
         const char* pszName = esl_description::GetEncodingName(nEncoding);

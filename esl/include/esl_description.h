@@ -266,7 +266,8 @@ public:
     // bad-encoding message. Replaces this node's attributes and contents.
     ESLError ReadDescription(EStreamBuffer& sbuf, int nMode = modeAuto, int nEncoding = encodingShiftJIS) noexcept;
     // flags: flagXMLDeclaration, flagDescription or 0. Result 0, the
-    // bad-encoding message, or eslErrorGeneral when the file took fewer bytes.
+    // bad-encoding or uncarried-unit message, or eslErrorGeneral when the
+    // file took fewer bytes.
     ESLError WriteDescription(ESLFileObject& file, int nIndent = 0, DWORD dwFlags = flagXMLDeclaration,
                               int nEncoding = encodingUTF8) const noexcept;
 
@@ -281,3 +282,7 @@ private:
 // The 8-bit message that ReadDescription and WriteDescription return for an
 // encoding number they do not know.
 extern const char kDescriptionBadEncoding[];
+// The message that WriteDescription returns, before writing anything, when a
+// tag, an attribute name or a comment holds a unit that the encoding cannot
+// carry (text and values escape such units instead).
+extern const char kDescriptionUncarriedUnit[];

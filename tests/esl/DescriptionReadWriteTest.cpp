@@ -125,6 +125,9 @@ TEST(ReadDescription, TreesAndReportsWithTheirTexts) {
         {"</x>y", L"\"y\"", {"M:</x> に対応するタグがありません。"}, 1},
         {"<a><b></a></b><c/>", L"a(b)", {"M:</a> に対応するタグがありません。"}, 1},
         {"</>z", L"\"z\"", {"M:</> に対応するタグがありません。"}, 1},
+        // only "</>" is a closing tag without a name; a symbol is a name
+        {"<a><;>x</;><b/></a>", L"a(;(\"x\"),b)", {}, 0},
+        {"<a>x</b>y</a>", L"a(\"xy\")", {"M:</b> に対応するタグがありません。"}, 1},
         {"<>x", L"\"x\"", {}, 0},
         {"<a>x<", L"a(\"x\")", {}, 0},
         {"<a>x</a >", L"a(\"x\")", {}, 0},
@@ -141,10 +144,14 @@ TEST(ReadDescription, TreesAndReportsWithTheirTexts) {
         {"<t>&#32;x\r\n  y</t>", L"t(\" xy\")", {}, 0},
         // comments are kept, declarations skipped
         {"<?xml version=\"1.0\"?><!DOCTYPE x><?pi a?><!-- c --><a/>", L"<!-- c -->,a", {}, 0},
+        {"<t>a<?pi?>b<>c</t>", L"t(\"abc\")", {}, 0},
         {"<!---->", L"<!---->", {}, 0},
         {"<!-->-->", L"<!-->-->", {}, 0},
         {"<!-- a -- b -->x", L"<!-- a -- b -->,\"x\"", {}, 0},
-        {"<!-- open", L"<!-- open", {}, 0},
+        // an open comment is closed at the end, so that it cannot swallow
+        // what a writer puts after it
+        {"<!-- open", L"<!-- open-->", {}, 0},
+        {"<a><!-- note --", L"a(<!-- note ---->)", {}, 0},
         {"<![CDATA[x>y]]>", L"\"y]]>\"", {}, 0},
         {"<a>t<!--c-->u</a>", L"a(\"t\",<!--c-->,\"u\")", {}, 0},
         // attributes: XML entities and "&#N;" with decimal digits only
@@ -356,6 +363,88 @@ TEST(WriteDescription, EachEncodingNamedInTheDeclarationAndItsBytes) {
     file.Create(0);
     EXPECT_EQ(reinterpret_cast<ESLError>(kDescriptionBadEncoding), root.WriteDescription(file, 0, 2, 9));
     EXPECT_EQ(0u, file.GetLength());
+}
+
+// Markup that the reader takes in but that would read back as something else
+// if it were written plainly.
+TEST(WriteDescription, OddTagsAndOpenCommentsReadBackTheSame) {
+    const char* const cases[][2] = {
+        {"<=/>", "<=/ />\r\n"},
+        {"< ?x/>", "< ?x/>\r\n"},
+        {"< /y/>", "< / y=\"\"/>\r\n"},
+        {"< !z>t</!>", "< ! z=\"\">t</!>\r\n"},
+        {"<;>x</;>", "<;>x</;>\r\n"},
+        {"<<>a</<>", "<<>a</<>\r\n"},
+        {"<!-- open", "<!-- open-->\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        EDescription root;
+        ASSERT_EQ(0, ReadInto(root, c[0], EDescription::modeXML));
+        const std::string written = Write(root, 0);
+        EXPECT_EQ(c[1], written);
+        EDescription back;
+        EXPECT_EQ(0, ReadInto(back, written, EDescription::modeXML));
+        EXPECT_EQ(DumpContents(root), DumpContents(back));
+    }
+}
+
+TEST(WriteDescription, CommentsMadeThroughTheTreeAlwaysEnd) {
+    EDescription root;
+    auto add = [&root](const wchar_t* pwszText) {
+        EDescription* p = root.CreateDescription();
+        p->SetTag(L"!--");
+        p->SetText(pwszText);
+        root.AddContent(p);
+    };
+    root.AddContent(root.CreateDescription());
+    root.GetContentAt(0)->SetAsComment(L" a --> b");
+    add(L"!-- open");
+    add(L"x");
+    root.GetContentTag(L"after");
+    const std::string written = Write(root, 0);
+    EXPECT_EQ("<!-- a -- > b-->\r\n<!-- open-->\r\n<!--x-->\r\n<after/>\r\n", written);
+    EDescription back;
+    EXPECT_EQ(0, ReadInto(back, written, EDescription::modeXML));
+    EXPECT_EQ(L"<!-- a -- > b-->,<!-- open-->,<!--x-->,after", DumpContents(back));
+}
+
+// U+00E9 has no Shift-JIS code: text and values escape it, names cannot.
+TEST(WriteDescription, TheShiftJisFamilyEscapesWhatItCannotCarryOrRefuses) {
+    EDescription root;
+    EDescription* a = root.GetContentTag(L"a");
+    a->SetAttrString(L"v", EWideString(L"\u00e9\u1e00"));
+    a->AddContent(a->CreateDescription());
+    a->GetContentAt(0)->SetText(L"\u00e9");
+    for (int enc : {EDescription::encodingShiftJIS, EDescription::encodingISO2022JP, EDescription::encodingEUCJP}) {
+        SCOPED_TRACE(enc);
+        EXPECT_EQ("<a v=\"&#233;&#7680;\">&#233;</a>\r\n", Write(root, 0, enc));
+        EDescription back;
+        EXPECT_EQ(0, ReadInto(back, Write(root, 0, enc), EDescription::modeXML, enc));
+        EXPECT_EQ(DumpContents(root), DumpContents(back));
+    }
+    EDescription dialect;
+    dialect.GetContentTag(L"a")->SetAttrString(L"v", EWideString(L"\u00e9a"));
+    EXPECT_EQ("<a v=\"\\x0E9a\"/>\r\n", Write(dialect, EDescription::flagDescription, 0));
+
+    const wchar_t* const kNames[] = {L"\u00e9", L"!--", L"t"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EDescription bad;
+        EDescription* p = bad.GetContentTag(kNames[i % 3]);
+        if (i == 1)
+            p->SetText(L"!-- \u00e9 -->");
+        if (i == 2)
+            p->SetAttrString(L"\u00e9", EWideString(L"1"));
+        if (i == 3)
+            p->SetAttrString(L"v", EWideString(L"\u1e00"));
+        const DWORD dwFlags = i == 3 ? DWORD(EDescription::flagDescription) : 0u;
+        EMemoryFile file;
+        file.Create(0);
+        EXPECT_EQ(reinterpret_cast<ESLError>(kDescriptionUncarriedUnit), bad.WriteDescription(file, 0, dwFlags, 0));
+        EXPECT_EQ(0u, file.GetLength()) << "nothing is written";
+        EXPECT_NE("", Write(bad, dwFlags, EDescription::encodingUTF8));
+    }
 }
 
 TEST(WriteDescription, EveryEncodingReadsBack) {

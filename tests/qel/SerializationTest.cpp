@@ -292,6 +292,21 @@ TEST_F(Serialization, WriterStartsEmptyOrKeepsWhatWasParsed) {
               Get());
 }
 
+// A stray character typed into the file, or a comment left open, must not
+// make every later save unreadable.
+TEST_F(Serialization, HandEditedJunkNeverLosesTheNextSave) {
+    Settings s;
+    s.dwColor = 0x00123456u;
+    s.bWriteLastSz = false;
+    for (const std::string& file : {Section("<;>x</;>"), std::string(kDecl) + "<serialization><option><!-- note"}) {
+        SCOPED_TRACE(file);
+        Put(file);
+        SaveLikeTheViewer(m_path, s);
+        EXPECT_EQ("", RaisedBy(m_path));
+        EXPECT_EQ(s.dwColor, LoadLikeTheViewer(m_path).dwColor);
+    }
+}
+
 TEST_F(Serialization, CommentsGoJustBeforeTheirValueOnce) {
     for (int round = 0; round < 2; ++round) {
         qel::CSerializationWriter ar(m_path.c_str(), "option");
