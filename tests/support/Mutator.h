@@ -5,8 +5,12 @@
 // failure is replayed from the seed it prints.
 //
 // By default a run makes a fixed number of inputs. scripts/fuzz sets
-// VELK58_FUZZ_SECONDS (run that long) and VELK58_FUZZ_SEED (a fresh base).
+// VELK58_FUZZ_SECONDS (run that long) and VELK58_FUZZ_SEED (a fresh base);
+// it runs the tests whose names start with "Mutated". VELK58_FUZZ_SEED=N
+// alone replays input N first.
 #pragma once
+
+#include <windows.h>
 
 #include <chrono>
 #include <cstdint>
@@ -37,8 +41,8 @@ private:
 
 // One to four mutations of input; splices draw from the corpus.
 inline std::string Mutate(Random& rnd, std::string data, const std::vector<std::string>& corpus) {
-    static const std::uint32_t kBoundary[] = {0, 1, 0x7F, 0x80, 0xFF, 0x7FFF, 0xFFFF, 0x7FFFFFFF, 0x80000000u,
-                                              0xFFFFFFFFu};
+    static const std::uint32_t kBoundary[] = {0,      1,      0x7F,       0x80,        0xFF,
+                                              0x7FFF, 0xFFFF, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
     int ops = 1 + static_cast<int>(rnd.Below(4));
     for (int i = 0; i < ops; ++i) {
         std::size_t at = rnd.Below(data.size() + 1);
@@ -106,6 +110,30 @@ struct Report {
 // The invariant answers an empty text when the input passed, else what broke.
 using Check = std::function<std::string(const std::string& input)>;
 
+namespace detail {
+
+struct Current {
+    const char* name;
+    std::uint64_t seed;
+    const std::string* input;
+};
+inline Current*& CurrentInput() {
+    static Current* p = nullptr;
+    return p;
+}
+
+// A crash still names the input that caused it.
+inline LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
+    if (const Current* c = CurrentInput())
+        std::printf("fuzz %s crash 0x%08lX seed %llu\n  input %s\n", c->name,
+                    static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
+                    static_cast<unsigned long long>(c->seed), Hex(*c->input).c_str());
+    std::fflush(stdout);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace detail
+
 // Input i is made from seed (base + i), so "seed N" in a report replays it:
 // Mutate(Random(N), corpus[N % corpus.size()], corpus).
 inline Report Run(const char* name, std::uint64_t base, std::size_t count, const std::vector<std::string>& corpus,
@@ -116,13 +144,23 @@ inline Report Run(const char* name, std::uint64_t base, std::size_t count, const
         base = std::strtoull(seed, nullptr, 10);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds ? std::atoi(seconds) : 0);
     Report report;
+    detail::Current current{name, 0, nullptr};
+    detail::CurrentInput() = &current;
+    LPTOP_LEVEL_EXCEPTION_FILTER previous = ::SetUnhandledExceptionFilter(detail::ReportCrash);
     for (std::uint64_t i = 0; !corpus.empty(); ++i) {
         if (seconds ? std::chrono::steady_clock::now() >= deadline : i >= count)
             break;
         std::uint64_t s = base + i;
         Random rnd(s);
         std::string input = Mutate(rnd, corpus[s % corpus.size()], corpus);
-        std::string broken = check(input);
+        current.seed = s;
+        current.input = &input;
+        std::string broken;
+        try {
+            broken = check(input);
+        } catch (...) {
+            broken = "an exception escaped";
+        }
         ++report.inputs;
         if (!broken.empty()) {
             if (++report.failures <= 5)
@@ -130,6 +168,8 @@ inline Report Run(const char* name, std::uint64_t base, std::size_t count, const
                             broken.c_str(), Hex(input).c_str());
         }
     }
+    ::SetUnhandledExceptionFilter(previous);
+    detail::CurrentInput() = nullptr;
     std::printf("fuzz %s inputs %zu failures %zu\n", name, report.inputs, report.failures);
     std::fflush(stdout);
     return report;
