@@ -1,5 +1,6 @@
 // Character encodings of the description reader and writer, and the number
 // scanner that integer attributes and "&#...;" share.
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -313,27 +314,27 @@ ESLError EncodeEUCJP(const wchar_t* p, std::size_t n, ByteBuffer& out) noexcept 
 
 }  // namespace
 
-CarriedUnits::CarriedUnits(int nEncoding) noexcept
-    : m_nEncoding(nEncoding),
-      m_bAll(nEncoding == EDescription::encodingUTF8 || nEncoding == EDescription::encodingUTF16) {}
-
-bool CarriedUnits::Learn(wchar_t ch) noexcept {
-    if (m_state.IsEmpty()) {
-        if (!m_state.Resize(0x10000))
-            return false;
-        std::memset(m_state.Data(), 0, m_state.Size());
-    }
-    unsigned char& state = m_state[ch];
+bool Carries(int nEncoding, wchar_t ch) noexcept {
+    if (nEncoding == EDescription::encodingUTF8 || nEncoding == EDescription::encodingUTF16 ||
+        (ch >= 0x20 && ch < 0x7F))
+        return true;
+    // Per encoding and unit: 0 not yet known, 1 carried, 2 not. Threads that
+    // learn the same unit at once store the same answer.
+    static std::atomic<unsigned char> s_known[kEncodingCount][0x10000];
+    if (nEncoding < 0 || nEncoding >= kEncodingCount)
+        return false;
+    std::atomic<unsigned char>& known = s_known[nEncoding][ch];
+    unsigned char state = known.load(std::memory_order_relaxed);
     if (!state) {
         // An escape would switch the reader's mode; a zero ends Shift-JIS text.
         ByteBuffer bytes;
         UnitBuffer units;
         const bool bCarried =
-            !(m_nEncoding == EDescription::encodingISO2022JP && ch == 0x1B) &&
-            !EncodeText(m_nEncoding, &ch, 1, bytes) &&
-            !DecodeText(m_nEncoding, reinterpret_cast<const BYTE*>(bytes.Data()), bytes.Size(), units) &&
+            !(nEncoding == EDescription::encodingISO2022JP && ch == 0x1B) && !EncodeText(nEncoding, &ch, 1, bytes) &&
+            !DecodeText(nEncoding, reinterpret_cast<const BYTE*>(bytes.Data()), bytes.Size(), units) &&
             units.Size() == 1 && units[0] == ch;
         state = bCarried ? 1 : 2;
+        known.store(state, std::memory_order_relaxed);
     }
     return state == 1;
 }

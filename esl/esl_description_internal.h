@@ -16,21 +16,10 @@ using ByteBuffer = EGenArray<char>;
 ESLError DecodeText(int nEncoding, const BYTE* ptrData, std::size_t nBytes, UnitBuffer& out) noexcept;
 // UTF-16 units to bytes, appended to out; the same results.
 ESLError EncodeText(int nEncoding, const wchar_t* ptrText, std::size_t nUnits, ByteBuffer& out) noexcept;
-// Which units an encoding takes through a write and a read unchanged: all
-// for UTF-8 and UTF-16, the repertoire of the code page for the Shift-JIS
-// family. Learnt unit by unit on first use.
-class CarriedUnits {
-public:
-    explicit CarriedUnits(int nEncoding) noexcept;
-    bool Has(wchar_t ch) noexcept { return m_bAll || (ch >= 0x20 && ch < 0x7F) || Learn(ch); }
-
-private:
-    bool Learn(wchar_t ch) noexcept;
-
-    const int m_nEncoding;
-    const bool m_bAll;
-    EGenArray<unsigned char> m_state;  // per unit: 0 not yet known, 1 carried, 2 not
-};
+// Whether a unit goes through a write and a read in the encoding unchanged:
+// every unit in UTF-8 and UTF-16, the code page's repertoire in the
+// Shift-JIS family (learnt once per unit and process).
+bool Carries(int nEncoding, wchar_t ch) noexcept;
 
 // The encoding's index in the declaration table (ASCII case ignored), or -1.
 int FindEncodingName(const char* ptrName, std::size_t nLength) noexcept;

@@ -17,7 +17,7 @@ constexpr std::size_t kFlushUnits = 32768;
 class Writer {
 public:
     Writer(ESLFileObject& file, int nEncoding, bool bDialect) noexcept
-        : m_file(file), m_nEncoding(nEncoding), m_bDialect(bDialect), m_carried(nEncoding) {
+        : m_file(file), m_nEncoding(nEncoding), m_bDialect(bDialect) {
         m_wide.Reserve(kFlushUnits + 1024);
     }
 
@@ -31,6 +31,7 @@ public:
             return;
         if (m_file.Write(p, static_cast<DWORD>(n)) != n)
             m_err = eslErrorGeneral;
+        m_nWritten += n;
     }
     void WriteNode(const EDescription& node, int nDepth) noexcept;
     ESLError Finish() noexcept {
@@ -81,16 +82,22 @@ private:
         m_wide.Clear();
         m_nLineStart = 0;
     }
-    bool Carries(const EWideString& wstr) noexcept {
+    bool Carries(wchar_t c) const noexcept { return esl_description::Carries(m_nEncoding, c); }
+    bool Carries(const EWideString& wstr) const noexcept {
         for (int i = 0; i < wstr.GetLength(); ++i) {
-            if (!m_carried.Has(wstr.CharPtr()[i]))
+            if (!Carries(wstr.CharPtr()[i]))
                 return false;
         }
         return true;
     }
     // Units that XML escaping or the encoding changes.
     bool Plain(wchar_t c) noexcept {
-        return (c > 0x20) && (c != L'<') && (c != L'>') && (c != L'"') && (c != L'&') && m_carried.Has(c);
+        return (c > 0x20) && (c != L'<') && (c != L'>') && (c != L'"') && (c != L'&') && Carries(c);
+    }
+    void PutReference(wchar_t c) noexcept {
+        Put(L"&#", 2);
+        PutDecimal(c);
+        Put(L';');
     }
     bool EscapeSpecial(wchar_t c) noexcept;
     void PutText(const EWideString& wstr, int nDepth) noexcept;
@@ -106,7 +113,7 @@ private:
     ByteBuffer m_bytes;
     UnitBuffer m_value;
     std::size_t m_nLineStart = 0;
-    esl_description::CarriedUnits m_carried;
+    std::size_t m_nWritten = 0;  // bytes
 };
 
 bool Writer::CanWrite(const EDescription& node) noexcept {
@@ -119,7 +126,7 @@ bool Writer::CanWrite(const EDescription& node) noexcept {
         // Dialect values escape up to three hexadecimal digits.
         for (int j = 0; m_bDialect && j < pAttr->value.GetLength(); ++j) {
             const wchar_t c = pAttr->value.CharPtr()[j];
-            if (c > 0xFFF && !m_carried.Has(c))
+            if (c > 0xFFF && !Carries(c))
                 return false;
         }
     }
@@ -133,10 +140,8 @@ bool Writer::CanWrite(const EDescription& node) noexcept {
 // "&#N;" for units up to the space and those the encoding cannot carry,
 // entities for the four specials.
 bool Writer::EscapeSpecial(wchar_t c) noexcept {
-    if (c <= 0x20 || !m_carried.Has(c)) {
-        Put(L"&#", 2);
-        PutDecimal(c);
-        Put(L';');
+    if (c <= 0x20 || !Carries(c)) {
+        PutReference(c);
         return true;
     }
     switch (c) {
@@ -160,6 +165,11 @@ bool Writer::EscapeSpecial(wchar_t c) noexcept {
 void Writer::PutText(const EWideString& wstr, int nDepth) noexcept {
     const wchar_t* p = wstr.CharPtr();
     const wchar_t* const pEnd = p + wstr.GetLength();
+    // U+3F3C U+6D78 are the UTF-16 bytes "<?xm": at the start of a file they
+    // would be taken for a declaration.
+    if (p < pEnd && *p == 0x3F3C && m_nEncoding == EDescription::encodingUTF16 && m_nWritten == 0 &&
+        m_wide.IsEmpty())
+        PutReference(*p++);
     while (p < pEnd) {
         const wchar_t* pRun = p;
         while ((p < pEnd) && Plain(*p))
@@ -205,7 +215,7 @@ void Writer::EscapeValue(const EWideString& wstr, UnitBuffer& out) noexcept {
             Put(L"\\\\", 2);
             break;
         default:
-            if (c < 0x20 || c == L'"' || c == L'\'' || !m_carried.Has(c)) {
+            if (c < 0x20 || c == L'"' || c == L'\'' || !Carries(c)) {
                 static const wchar_t kHex[] = L"0123456789ABCDEF";
                 Put(L"\\x", 2);
                 // The reader takes up to three digits.
