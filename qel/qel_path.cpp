@@ -64,9 +64,7 @@ CPath::CPath(const char* text, wchar_t separator) : CPath(separator) {
     Normalise(CWString(text).c_str());
 }
 
-// The components are copied rather than rebuilt from the text: a path with a
-// trailing empty component ('a\' from 'a\\') would otherwise lose it, and a
-// copy would no longer equal its source.
+// The components are copied: the same as normalising the text again, cheaper.
 CPath::CPath(const CPath& other) : CPath(other.Separator()) {
     if (other.m_pInner) {
         m_pInner->_text = other.m_pInner->_text;
@@ -103,6 +101,11 @@ CPath& CPath::operator=(const wchar_t* text) {
     return *this = std::move(path);
 }
 
+// Components from the left, '.' and '..' resolved on a stack. Then what
+// would read differently from the joined text goes: empty components at the
+// end (the text would end in a separator) and, outside a network path, at the
+// start (it would start with one), and a first component that the text would
+// split into a drive and a name ('C:x' exposed by 'a\..\C:x').
 void CPath::Normalise(const wchar_t* text) {
     Inner& s = *m_pInner;
     s._text.Clear();
@@ -112,53 +115,66 @@ void CPath::Normalise(const wchar_t* text) {
     // A single leading separator names no drive and no server.
     if (IsSeparator(text[0]) && !IsSeparator(text[1]))
         return;
-    std::wstring rest(text);
-    if (IsSeparator(rest.back()))
-        rest.pop_back();
+    const bool network = IsSeparator(text[0]);
+    size_t end = std::wcslen(text);
+    if (IsSeparator(text[end - 1]))
+        --end;
 
-    // Components are found from the end, so they are collected reversed.
-    std::vector<CWString> reversed;
-    size_t pending = 0;
-    for (;;) {
-        SplitParts parts = SplitPath(rest.c_str());
-        std::wstring component = parts.name + parts.ext;
-        // The drive is a component only where nothing but the drive is left;
-        // 'C:\\a' has an empty component after 'C:', not a second 'C:'.
-        if (component.empty() && parts.dir.empty())
-            component = parts.drive;
-        // Exact texts: under natural order '.0' would equal '.' and vanish.
-        if (component == L"..") {
-            ++pending;
-        } else if (component != L".") {
-            if (pending == 0)
-                reversed.emplace_back(component.c_str(), component.size());
-            else
-                --pending;
+    std::vector<CWString>& parts = s._components;
+    size_t pos = 0;
+    if (network) {
+        pos = 2;
+    } else if (end >= 2 && text[1] == L':') {
+        parts.emplace_back(text, 2);
+        pos = (end > 2 && IsSeparator(text[2])) ? 3 : 2;
+    }
+    // Exact texts: under natural order '.0' would equal '.' and vanish.
+    auto take = [&parts](const wchar_t* p, size_t n) {
+        if (n == 1 && p[0] == L'.')
+            return true;
+        if (n == 2 && p[0] == L'.' && p[1] == L'.') {
+            if (parts.empty())
+                return false;  // above the first component
+            parts.pop_back();
+            return true;
         }
-        if (component.size() == rest.size())
+        parts.emplace_back(p, n);
+        return true;
+    };
+    for (size_t start = pos;; ++pos) {
+        if (pos < end && !IsSeparator(text[pos]))
+            continue;
+        if (!take(text + start, pos < start ? 0 : pos - start)) {
+            parts.clear();
+            return;
+        }
+        if (pos >= end)
             break;
-        size_t cut = rest.find_last_of(L"\\/");
-        if (cut == std::wstring::npos) {
-            // 'C:name': what is left before the name is the drive. (An empty
-            // component here would make no progress; the splitter never
-            // gives one, but the walk must end regardless.)
-            if (component.empty())
-                break;
-            rest.resize(rest.size() - component.size());
+        start = pos + 1;
+    }
+
+    while (!parts.empty() && parts.back().IsEmpty())
+        parts.pop_back();
+    size_t first = 0;
+    while (!network && first < parts.size()) {
+        const CWString& front = parts[first];
+        const wchar_t* p = front.c_str();
+        if (front.IsEmpty() || (front.Length() == 4 && p[1] == L':' && p[2] == L'.' && p[3] == L'.')) {
+            ++first;
             continue;
         }
-        rest.resize(cut + 1);
-        if (rest == L"\\\\" || rest == L"//") {
-            if (!reversed.empty())
-                reversed.back() = CWString(L"\\\\") + reversed.back();
-            break;
+        if (front.Length() > 2 && p[1] == L':') {
+            CWString name(p + 2, front.Length() - 2);
+            parts[first] = CWString(p, 2);
+            if (name.Length() != 1 || name.c_str()[0] != L'.')
+                parts.insert(parts.begin() + first + 1, std::move(name));
         }
-        rest.pop_back();
+        break;
     }
-    if (pending != 0)
-        return;
-    s._components.assign(std::make_move_iterator(reversed.rbegin()), std::make_move_iterator(reversed.rend()));
-    s._text = Sub(0, s._components.size());
+    parts.erase(parts.begin(), parts.begin() + first);
+    if (network && !parts.empty())
+        parts.front() = CWString(L"\\\\") + parts.front();
+    s._text = Sub(0, parts.size());
 }
 
 const wchar_t* CPath::c_str() const noexcept {

@@ -18,7 +18,8 @@ public:
     // Backslash and slash both separate; '.' goes, '..' removes the component
     // before it. A text that starts with a single separator, or climbs above
     // its first component, gives the empty path; '\\server' keeps its
-    // prefix; a doubled separator leaves an empty component.
+    // prefix; a doubled separator inside leaves an empty component. The text
+    // of the result normalises to the same path. Linear in the text.
     CPath(const wchar_t* text, wchar_t separator = L'\\');
     // 8-bit text in the ANSI code page.
     CPath(const char* text, wchar_t separator = L'\\');
