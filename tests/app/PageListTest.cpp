@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "PageList.h"
+#include "esl_heap.h"
 #include "esl/FileTestSupport.h"
 #include "qel_picture.h"
 #include "qel_susie.h"
@@ -126,9 +127,10 @@ TEST_F(PageListTest, MutatedListFilesGivePicturesOnly) {
         "D:\\a.jpg\r\nD:\\b\\c.png\r\nx.gif\n",
         "C:\\books\\" + std::string(4090, 'p') + ".bmp\r\nD:\\q.jpeg\r\n",
         "\\\\server\\share\\s.jpg\r\n..\\up.jpg\r\nD:/mixed\\sep.tif\r\n",
+        "C:\\\x95\x5C\\\x83\x5C.jpg\r\nC:a\\.\\..\\b.png\r\n",
     };
     const std::string file = folder_.File("fuzz.sz7");
-    fuzz::Report report = fuzz::Run("list-file", 1, 200, corpus, [&](const std::string& input) -> std::string {
+    fuzz::Report report = fuzz::Run("list-file", 1, 10000, corpus, [&](const std::string& input) -> std::string {
         ScratchFolder::WriteBytes(file, input);
         PageList list;
         if (list.Open(Widen(file).c_str()) != list.Count())
@@ -139,7 +141,7 @@ TEST_F(PageListTest, MutatedListFilesGivePicturesOnly) {
             if (page.find(L'\n') != std::wstring::npos)
                 return "a page with a line feed";
         }
-        return "";
+        return eslVerifyHeapChain(nullptr) ? "heap chain broken" : "";
     });
     EXPECT_EQ(0u, report.failures);
 }
