@@ -13,6 +13,10 @@ extern "C" {
 /* Rows a decoder reads between two calls of progress. */
 #define SPI_ROWS_PER_BLOCK 64
 
+/* A callback's answer that ends the decode early with nothing wrong, when
+   the header was all the caller wanted. */
+#define SPI_ROWS_ENOUGH 0x100
+
 typedef struct SpiRows {
     void* self;
     /* Where the decoder writes row y (counted from the top); null stops it. */

@@ -10,6 +10,9 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,6 +188,65 @@ inline void ExpectSameInFourThreads(const CPlugin& plugin, const std::string& fi
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(std::vector<int>(4, 5), matches);
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << path;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A reference decoder's output: a raw Netpbm file (P5, P6, or P7 with four
+// channels), maximum 255, as top-down RGB and, for P7, the alpha values.
+struct SReference {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb, alpha;
+};
+
+inline SReference ReadReference(const std::string& path) {
+    const std::string file = ReadFile(path);
+    std::istringstream in(file);
+    std::string magic, word;
+    SReference r;
+    int channels = 0, maxval = 0;
+    in >> magic;
+    if (magic == "P7") {
+        while (in >> word && word != "ENDHDR")
+            if (word == "WIDTH")
+                in >> r.width;
+            else if (word == "HEIGHT")
+                in >> r.height;
+            else if (word == "DEPTH")
+                in >> channels;
+            else if (word == "MAXVAL")
+                in >> maxval;
+    } else {
+        in >> r.width >> r.height >> maxval;
+        channels = magic == "P5" ? 1 : 3;
+    }
+    const std::size_t start = static_cast<std::size_t>(in.tellg()) + 1;  // one whitespace byte
+    EXPECT_EQ(255, maxval) << path;
+    EXPECT_EQ(file.size(), start + std::size_t(r.width) * r.height * channels) << path;
+    for (std::size_t i = start; i + channels <= file.size(); i += channels) {
+        const unsigned char* px = reinterpret_cast<const unsigned char*>(file.data() + i);
+        r.rgb.insert(r.rgb.end(), {px[0], px[channels > 1], px[channels > 1 ? 2 : 0]});
+        if (channels == 4)
+            r.alpha.push_back(px[3]);
+    }
+    return r;
+}
+
+// The plug-in's filter text and its claim on a file's first bytes.
+inline void ExpectInfo(const CPlugin& plugin, const char* filter, const std::string& file) {
+    char buf[64];
+    EXPECT_EQ(4, plugin.info(0, buf, sizeof(buf)));
+    EXPECT_STREQ("00IN", buf);
+    EXPECT_EQ(filter, plugin.Filter());
+    std::string head = file.substr(0, 2048);
+    head.resize(2048);
+    EXPECT_NE(0, plugin.isSupported("a", &head[0]));
+    head[1] ^= 0x55;
+    EXPECT_EQ(0, plugin.isSupported("a", &head[0]));
 }
 
 struct SCalls {
