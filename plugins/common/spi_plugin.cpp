@@ -195,6 +195,13 @@ int GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, void* lpInfo, HeadRe
     });
 }
 
+void CRowTarget::SetHead(const SPictureHead& head) {
+    CDib::CheckSize(head.width, head.height, head.bitCount);
+    m_head = head;
+    if (m_headOnly)
+        throw SResult{SPI_ROWS_ENOUGH};
+}
+
 SpiRows CRowTarget::Rows() {
     SpiRows rows{};
     rows.self = this;

@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "esl_handle.h"
@@ -119,22 +121,33 @@ using HeadReader = SPictureHead (*)(const unsigned char* data, std::size_t size)
 int GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned flag, void* lpInfo, HeadReader read) noexcept;
 
 // The receiving side of SpiRows for a decoder written in C: each entry point
-// catches everything and turns it into a result.
+// catches everything and turns it into a result. Begin (called by the
+// decoder's sink through CallBegin) states the picture's head with SetHead
+// before making the picture; a head-only run ends there.
 class CRowTarget {
 public:
-    explicit CRowTarget(const SProgress& progress) : m_progress(progress) {}
+    CRowTarget(const SProgress& progress, bool headOnly) : m_progress(progress), m_headOnly(headOnly) {}
     CRowTarget(const CRowTarget&) = delete;
     CRowTarget& operator=(const CRowTarget&) = delete;
 
     SpiRows Rows();
+    bool HeadOnly() const { return m_headOnly; }
+    const SPictureHead& Head() const { return m_head; }
+    CDib Take() { return std::move(*m_dib); }
 
 protected:
     ~CRowTarget() = default;
+    // Checks the size (result 2 when too large) and ends a head-only run.
+    void SetHead(const SPictureHead& head);
     virtual unsigned char* RowAt(unsigned y) = 0;
     virtual void RowsDone(unsigned first, unsigned count) = 0;
 
+    std::optional<CDib> m_dib;
+
 private:
     const SProgress& m_progress;
+    bool m_headOnly;
+    SPictureHead m_head{};
 };
 
 // A C decoder's call back with the picture's header: Target::Begin(head)
@@ -147,4 +160,49 @@ int CallBegin(void* self, const Head* head) noexcept {
     });
 }
 
+// Runs a decoder written in C into picture; a result other than 0 is thrown.
+template <class Picture, class Sink>
+void RunDecoder(int (*decode)(const unsigned char*, std::size_t, const Sink*), const unsigned char* data,
+                std::size_t size, Picture& picture) {
+    const Sink sink = picture.Sink();
+    const int result = decode(data, size, &sink);
+    Require(result == kSpiOk || (result == SPI_ROWS_ENOUGH && picture.HeadOnly()), result);
+}
+
+template <class Picture, class Sink>
+CDib DecodeWith(int (*decode)(const unsigned char*, std::size_t, const Sink*), const unsigned char* data,
+                std::size_t size, const SProgress& progress) {
+    Picture picture(progress, false);
+    RunDecoder(decode, data, size, picture);
+    return picture.Take();
+}
+
+template <class Picture, class Sink>
+SPictureHead HeadWith(int (*decode)(const unsigned char*, std::size_t, const Sink*), const unsigned char* data,
+                      std::size_t size) {
+    const SProgress none{nullptr, 0};
+    Picture picture(none, true);
+    RunDecoder(decode, data, size, picture);
+    return picture.Head();
+}
+
 }  // namespace spi
+
+// The four exports of a picture plug-in from its texts (a constant array),
+// its head test, its head reader and its decoder.
+#define SPI_PICTURE_PLUGIN_EXPORTS(texts, isHead, readHead, decode)                                      \
+    extern "C" {                                                                                         \
+    int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {                                     \
+        return spi::PluginInfo(texts, sizeof(texts) / sizeof(texts[0]), infono, buf, buflen);            \
+    }                                                                                                    \
+    int __stdcall IsSupported(LPCSTR, void* dw) {                                                        \
+        return spi::IsSupported(dw, isHead);                                                             \
+    }                                                                                                    \
+    int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned int flag, void* lpInfo) {            \
+        return spi::GetPictureInfo(buf, len, flag, lpInfo, readHead);                                    \
+    }                                                                                                    \
+    int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm, \
+                             SPI_PROGRESS lpPrgressCallback, LONG_PTR lData) {                           \
+        return spi::GetPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, decode);         \
+    }                                                                                                    \
+    }

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 #include "jpeg_core.h"
@@ -77,8 +76,7 @@ std::uint8_t Ink(unsigned a, unsigned b) {
 
 class CJpegPicture : public spi::CRowTarget {
 public:
-    explicit CJpegPicture(const spi::SProgress& progress, bool headOnly = false)
-        : CRowTarget(progress), m_headOnly(headOnly) {}
+    using CRowTarget::CRowTarget;
 
     JpegSink Sink() { return JpegSink{Rows(), spi::CallBegin<CJpegPicture, JpegHead>}; }
 
@@ -89,12 +87,8 @@ public:
         m_adobe = head.adobe != 0;
         m_orientation = ExifOrientation(head.exif, head.exifSize);
         const bool swap = m_orientation >= 5;
-        m_shown = spi::SPictureHead{swap ? head.height : head.width, swap ? head.width : head.height,
-                                    m_components == 1 ? 8u : 24u};
-        spi::CDib::CheckSize(m_shown.width, m_shown.height, m_shown.bitCount);
-        if (m_headOnly)
-            throw spi::SResult{SPI_ROWS_ENOUGH};
-        m_dib.emplace(m_shown.width, m_shown.height, m_shown.bitCount,
+        SetHead({swap ? head.height : head.width, swap ? head.width : head.height, m_components == 1 ? 8u : 24u});
+        m_dib.emplace(Head().width, Head().height, Head().bitCount,
                       m_components == 1 ? spi::GreyTable() : std::vector<RGBQUAD>());
         // Rows go straight into the picture unless they must be moved or converted.
         m_direct = m_orientation == 1 && m_components != 4;
@@ -103,9 +97,6 @@ public:
             m_place = Place(*m_dib, m_orientation, m_components == 1 ? 1 : 3);
         }
     }
-
-    const spi::SPictureHead& Shown() const { return m_shown; }
-    spi::CDib Take() { return std::move(*m_dib); }
 
 protected:
     unsigned char* RowAt(unsigned y) override { return m_direct ? m_dib->Row(y) : Scratch(y); }
@@ -126,12 +117,9 @@ protected:
     }
 
 private:
-    bool m_headOnly;
     std::uint32_t m_width = 0;
     unsigned m_components = 0, m_orientation = 1;
     bool m_adobe = false, m_direct = true;
-    spi::SPictureHead m_shown{};
-    std::optional<spi::CDib> m_dib;
     std::vector<unsigned char> m_scratch;
     SPlacement m_place{};
 
@@ -157,28 +145,12 @@ private:
     }
 };
 
-// Every libjpeg failure is a file it cannot read.
-void Run(const unsigned char* data, std::size_t size, CJpegPicture& picture) {
-    const JpegSink sink = picture.Sink();
-    const int result = JpegDecode(data, size, &sink);
-    Require(result == kSpiOk, result);
-}
-
 spi::CDib Decode(const unsigned char* data, std::size_t size, const spi::SProgress& progress) {
-    CJpegPicture picture(progress);
-    Run(data, size, picture);
-    return picture.Take();
+    return spi::DecodeWith<CJpegPicture>(JpegDecode, data, size, progress);
 }
 
 spi::SPictureHead ReadHead(const unsigned char* data, std::size_t size) {
-    const spi::SProgress none{nullptr, 0};
-    CJpegPicture picture(none, true);
-    try {
-        Run(data, size, picture);
-    } catch (const spi::SResult& r) {
-        Require(r.code == SPI_ROWS_ENOUGH, r.code);
-    }
-    return picture.Shown();
+    return spi::HeadWith<CJpegPicture>(JpegDecode, data, size);
 }
 
 bool IsJpegHead(const unsigned char* head, std::size_t size) {
@@ -187,23 +159,4 @@ bool IsJpegHead(const unsigned char* head, std::size_t size) {
 
 }  // namespace
 
-extern "C" {
-
-int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
-    return spi::PluginInfo(kPluginInfo, sizeof(kPluginInfo) / sizeof(kPluginInfo[0]), infono, buf, buflen);
-}
-
-int __stdcall IsSupported(LPCSTR /*filename*/, void* dw) {
-    return spi::IsSupported(dw, IsJpegHead);
-}
-
-int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned int flag, void* lpInfo) {
-    return spi::GetPictureInfo(buf, len, flag, lpInfo, ReadHead);
-}
-
-int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                         SPI_PROGRESS lpPrgressCallback, LONG_PTR lData) {
-    return spi::GetPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, Decode);
-}
-
-}  // extern "C"
+SPI_PICTURE_PLUGIN_EXPORTS(kPluginInfo, IsJpegHead, ReadHead, Decode)

@@ -26,8 +26,9 @@ typedef struct JpegSink {
     int (*begin)(void* self, const JpegHead* head);
 } JpegSink;
 
-/* 0 when every row was handed over; 2 for a file libjpeg cannot read; 8
-   when memory ran out; else the result a callback stopped with. */
+/* 0 when every row was handed over; 2 for a file libjpeg cannot read (or
+   too large for its memory); 8 when a row had no place; else the result a
+   callback stopped with. */
 int JpegDecode(const unsigned char* data, size_t size, const JpegSink* sink);
 
 #ifdef __cplusplus

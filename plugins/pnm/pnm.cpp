@@ -227,29 +227,6 @@ spi::SPictureHead ReadHead(const unsigned char* data, std::size_t size) {
     return {h.width, h.height, h.BitCount()};
 }
 
-bool IsPnmFile(const unsigned char* head, std::size_t size) {
-    return IsPnmHead(head, size);
-}
-
 }  // namespace
 
-extern "C" {
-
-int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
-    return spi::PluginInfo(kPluginInfo, sizeof(kPluginInfo) / sizeof(kPluginInfo[0]), infono, buf, buflen);
-}
-
-int __stdcall IsSupported(LPCSTR /*filename*/, void* dw) {
-    return spi::IsSupported(dw, IsPnmFile);
-}
-
-int __stdcall GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned int flag, void* lpInfo) {
-    return spi::GetPictureInfo(buf, len, flag, lpInfo, ReadHead);
-}
-
-int __stdcall GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                         SPI_PROGRESS lpPrgressCallback, LONG_PTR lData) {
-    return spi::GetPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, Decode);
-}
-
-}  // extern "C"
+SPI_PICTURE_PLUGIN_EXPORTS(kPluginInfo, IsPnmHead, ReadHead, Decode)

@@ -160,14 +160,16 @@ inline std::size_t CommittedBytes() {
 }
 
 // At least a thousand mutations of the corpus, each rejected or decoded
-// sanely, with no memory kept from one to the next.
-inline void FuzzPlugin(const CPlugin& plugin, const char* name, std::uint64_t seed, std::size_t count,
-                       const std::vector<std::string>& corpus) {
+// sanely, with no memory kept from one to the next. A repair (checksums made
+// right, say) lets mutations reach deeper.
+inline void FuzzPlugin(
+    const CPlugin& plugin, const char* name, std::uint64_t seed, std::size_t count,
+    const std::vector<std::string>& corpus, std::string (*repair)(std::string) = [](std::string s) { return s; }) {
     std::size_t before = 0;
     const fuzz::Report report = fuzz::Run(name, seed, count, corpus, [&](const std::string& input) {
         if (before == 0)
             before = CommittedBytes();  // after the first call has set up what stays
-        return DecodedSanely(Decode(plugin, input));
+        return DecodedSanely(Decode(plugin, repair(input)));
     });
     EXPECT_GE(report.inputs, 1000u);
     EXPECT_EQ(0u, report.failures);
