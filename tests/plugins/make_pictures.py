@@ -53,6 +53,7 @@ def main():
     write_pnm(p("alpha.pam"), 157, 93, 4, pattern(157, 93, 4, 3))
     write_pnm(p("frame1.ppm"), 64, 48, 3, pattern(64, 48, 3, 4))
     write_pnm(p("frame2.ppm"), 64, 48, 3, pattern(64, 48, 3, 5))
+    write_pnm(p("small.ppm"), 32, 24, 3, pattern(32, 24, 3, 6))
 
     jpegs = {
         "c444": ["-sample", "1x1", "colour.ppm"],
@@ -79,6 +80,12 @@ def main():
     # Animated: the first frame, lossless, is the source itself.
     run("img2webp", "-loop", "0", "-lossless", "-d", "100", p("frame1.ppm"), "-d", "100", p("frame2.ppm"),
         "-o", p("animated.webp"))
+    # A first frame smaller than the canvas, at (8, 6).
+    run("cwebp", "-quiet", "-lossless", p("small.ppm"), "-o", p("small.webp"))
+    run("cwebp", "-quiet", "-lossless", p("frame2.ppm"), "-o", p("frame2.webp"))
+    run("webpmux", "-frame", p("small.webp"), "+100+8+6", "-frame", p("frame2.webp"), "+100", "-loop", "0",
+        "-o", p("offset.webp"))
+    open(p(".stamp"), "w").close()
 
 
 if __name__ == "__main__":
