@@ -29,16 +29,30 @@ TEST(WebpPlugin, AnswersItsInfo) {
     ExpectInfo(Plugin(), "*.webp", ReadFile(Picture("lossy.webp")));
 }
 
+// The reference's pixels with their alpha put onto white.
+SReference OnWhite(const std::string& name) {
+    SReference r = ReadReference(Picture(name));
+    for (std::size_t i = 0; i < r.alpha.size(); ++i)
+        for (int c = 0; c < 3; ++c) {
+            unsigned char& v = r.rgb[3 * i + c];
+            v = static_cast<unsigned char>((v * r.alpha[i] + 255 * (255 - r.alpha[i]) + 127) / 255);
+        }
+    return r;
+}
+
+// A white canvas with the frame at (x, y).
+std::vector<unsigned char> OnCanvas(const SReference& frame, int width, int height, int x, int y) {
+    std::vector<unsigned char> canvas(std::size_t(3) * width * height, 255);
+    for (int row = 0; row < frame.height; ++row)
+        std::copy_n(&frame.rgb[std::size_t(3) * frame.width * row], 3 * frame.width,
+                    &canvas[3 * (std::size_t(width) * (y + row) + x)]);
+    return canvas;
+}
+
 TEST(WebpPlugin, GivesTheReferenceDecodersPixelsWithAlphaOnWhite) {
     for (const std::string name : kCoded) {
         SCOPED_TRACE(name);
-        SReference expected = ReadReference(Picture(name + ".webp.pnm"));
-        for (std::size_t i = 0; i < expected.alpha.size(); ++i)
-            for (int c = 0; c < 3; ++c) {
-                unsigned char& v = expected.rgb[3 * i + c];
-                const unsigned a = expected.alpha[i];
-                v = static_cast<unsigned char>((v * a + 255 * (255 - a) + 127) / 255);
-            }
+        const SReference expected = OnWhite(name + ".webp.pnm");
         const SDecoded d = Decode(ReadFile(Picture(name + ".webp")));
         ASSERT_EQ(kSpiOk, d.result);
         ASSERT_EQ("", Insane(d));
@@ -54,14 +68,23 @@ TEST(WebpPlugin, ShowsTheFirstFrameOfAnAnimationOnItsCanvas) {
     EXPECT_TRUE(ReadReference(Picture("frame1.ppm")).rgb == Rgb(whole));
 
     // A 32 x 24 first frame at (8, 6) of a 64 x 48 canvas; the rest is white.
-    const SReference small = ReadReference(Picture("small.ppm"));
-    std::vector<unsigned char> expected(3 * 64 * 48, 255);
-    for (int y = 0; y < 24; ++y)
-        std::copy_n(&small.rgb[3 * 32 * y], 3 * 32, &expected[3 * (64 * (y + 6) + 8)]);
     const SDecoded offset = Decode(ReadFile(Picture("offset.webp")));
     ASSERT_EQ(kSpiOk, offset.result);
     EXPECT_EQ(64, offset.header.biWidth);
-    EXPECT_TRUE(expected == Rgb(offset));
+    EXPECT_TRUE(OnCanvas(ReadReference(Picture("small.ppm")), 64, 48, 8, 6) == Rgb(offset));
+
+    // Lossy with alpha, its first frame cut to the visible part: where the
+    // frame header puts it (offsets stored halved, 24 bits each).
+    const std::string animated = ReadFile(Picture("animated_alpha.webp"));
+    const std::size_t frame = animated.find("ANMF") + 8;
+    auto at = [&](std::size_t i) {
+        return 2 *
+               (std::uint8_t(animated[i]) | std::uint8_t(animated[i + 1]) << 8 | std::uint8_t(animated[i + 2]) << 16);
+    };
+    const SDecoded alpha = Decode(animated);
+    ASSERT_EQ(kSpiOk, alpha.result);
+    ASSERT_EQ(157, alpha.header.biWidth);
+    EXPECT_TRUE(OnCanvas(OnWhite("animated_alpha.webp.pnm"), 157, 93, at(frame), at(frame + 3)) == Rgb(alpha));
 }
 
 // The extended header's canvas set to another size (stored less one, 24 bits each).
@@ -93,7 +116,8 @@ TEST(WebpPlugin, RejectsHugeCanvasesAndBrokenFiles) {
 
 TEST(WebpPlugin, MutatedFilesAreRejectedOrDecodedSanely) {
     std::vector<std::string> corpus;
-    for (const std::string name : {"lossy", "lossless", "alpha_lossy", "alpha_lossless", "animated", "offset"})
+    for (const std::string name :
+         {"lossy", "lossless", "alpha_lossy", "alpha_lossless", "animated", "offset", "animated_alpha"})
         corpus.push_back(ReadFile(Picture(name + ".webp")));
     FuzzPlugin(Plugin(), "webp", 4400, 1500, corpus);
 }

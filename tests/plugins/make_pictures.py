@@ -51,6 +51,7 @@ def main():
     write_pnm(p("colour.ppm"), 301, 203, 3, pattern(301, 203, 3, 1))
     write_pnm(p("grey.pgm"), 301, 203, 1, pattern(301, 203, 1, 2))
     write_pnm(p("alpha.pam"), 157, 93, 4, pattern(157, 93, 4, 3))
+    write_pnm(p("alpha2.pam"), 157, 93, 4, pattern(157, 93, 4, 7))
     write_pnm(p("frame1.ppm"), 64, 48, 3, pattern(64, 48, 3, 4))
     write_pnm(p("frame2.ppm"), 64, 48, 3, pattern(64, 48, 3, 5))
     write_pnm(p("small.ppm"), 32, 24, 3, pattern(32, 24, 3, 6))
@@ -85,6 +86,11 @@ def main():
     run("cwebp", "-quiet", "-lossless", p("frame2.ppm"), "-o", p("frame2.webp"))
     run("webpmux", "-frame", p("small.webp"), "+100+8+6", "-frame", p("frame2.webp"), "+100", "-loop", "0",
         "-o", p("offset.webp"))
+    # Lossy with alpha: the reference is the first frame taken out whole.
+    run("img2webp", "-loop", "0", "-lossy", "-q", "75", p("alpha.pam"), p("alpha2.pam"), "-o",
+        p("animated_alpha.webp"))
+    run("webpmux", "-get", "frame", "1", p("animated_alpha.webp"), "-o", p("animated_alpha_1.webp"))
+    run("dwebp", "-quiet", "-pam", p("animated_alpha_1.webp"), "-o", p("animated_alpha.webp.pnm"))
     open(p(".stamp"), "w").close()
 
 
