@@ -155,7 +155,7 @@ private:
 template <class Target, class Head>
 int CallBegin(void* self, const Head* head) noexcept {
     return Guarded([&] {
-        static_cast<Target*>(self)->Begin(*head);
+        static_cast<Target*>(static_cast<CRowTarget*>(self))->Begin(*head);
         return kSpiOk;
     });
 }
