@@ -1,15 +1,11 @@
 #include "App.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <cwchar>
 #include <exception>
 #include <string>
 #include <utility>
 
-#include <boost/make_shared.hpp>
-
+#include "ProbeHooks.h"
 #include "ProgramInfo.h"
 #include "qel_exception.h"
 #include "qel_susie.h"
@@ -19,14 +15,6 @@
 namespace {
 
 constexpr DWORD kDefaultBkColor = 0xFF808080;  // opaque mid grey
-
-#ifdef VELK58_TEST_FAULTS
-// Test builds only: VELK58_FAULT names the place where a check is made to fail.
-bool FaultRequested(const char* place) {
-    const char* fault = std::getenv("VELK58_FAULT");
-    return fault && std::strcmp(fault, place) == 0;
-}
-#endif
 
 std::exception_ptr gCarriedException;
 
@@ -44,23 +32,19 @@ App::App() {
     // The program's folder only, not its subfolders.
     qel::CSpiManager::Instance().LoadPlugins(TheProgramInfo().m_folder.c_str());
     m_lastListPath = qel::CPath(TheProgramInfo().m_folder.c_str(), L'\\') / L"last.sz7";
-    for (auto& slot : m_slots)
-        slot = boost::make_shared<qel::CPicture>();
     InsertDefaultBindings(m_keyAction);
 }
 
+// Before the canvas and the rest go; the ring's own destructor would be too late.
+App::~App() {
+    StopLoaders();
+}
+
 const App::MessageRule App::kMessageRules[] = {
-    {WM_CREATE, &App::OnCreateMessage},
-    {WM_DESTROY, &App::OnDestroyMessage},
-    {WM_PAINT, &App::OnPaint},
-    {WM_TIMER, &App::OnTimer},
-    {WM_KEYDOWN, &App::OnKeyDown},
-    {WM_LBUTTONDOWN, &App::OnLButtonDown},
-    {WM_LBUTTONUP, &App::OnLButtonUp},
-    {WM_RBUTTONDOWN, &App::OnRButtonDown},
-    {WM_RBUTTONUP, &App::OnRButtonUp},
-    {WM_MBUTTONUP, &App::OnMButtonUp},
-    {WM_MOUSEWHEEL, &App::OnMouseWheel},
+    {WM_CREATE, &App::OnCreateMessage}, {WM_DESTROY, &App::OnDestroyMessage},  {WM_PAINT, &App::OnPaint},
+    {WM_TIMER, &App::OnTimer},          {WM_KEYDOWN, &App::OnKeyDown},         {WM_LBUTTONDOWN, &App::OnLButtonDown},
+    {WM_LBUTTONUP, &App::OnLButtonUp},  {WM_RBUTTONDOWN, &App::OnRButtonDown}, {WM_RBUTTONUP, &App::OnRButtonUp},
+    {WM_MBUTTONUP, &App::OnMButtonUp},  {WM_MOUSEWHEEL, &App::OnMouseWheel},
 };
 
 LRESULT App::Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -74,129 +58,12 @@ LRESULT App::Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-LRESULT App::OnCreateMessage(HWND hwnd, UINT, WPARAM, LPARAM) { return OnCreate(hwnd) ? 0 : -1; }
+LRESULT App::OnCreateMessage(HWND hwnd, UINT, WPARAM, LPARAM) {
+    return OnCreate(hwnd) ? 0 : -1;
+}
 
 LRESULT App::OnDestroyMessage(HWND hwnd, UINT, WPARAM, LPARAM) {
     OnDestroy(hwnd);
-    return 0;
-}
-
-LRESULT App::OnPaint(HWND hwnd, UINT, WPARAM, LPARAM) {
-    PAINTSTRUCT ps{};
-    HDC dc = ::BeginPaint(hwnd, &ps);
-    if (dc)
-        m_canvas.Present(dc, ps.rcPaint, SRCCOPY);
-    ::EndPaint(hwnd, &ps);
-    m_bPainted = true;
-    return 0;
-}
-
-LRESULT App::OnTimer(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    Render(hwnd);
-    return ::DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-//--- App: input
-
-LRESULT App::OnKeyDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-#ifdef VELK58_TEST_FAULTS
-    QEL_FAIL_IF(FaultRequested("KeyDown"));
-#endif
-    auto found = m_keyAction.find(static_cast<int>(wParam));
-    if (found == m_keyAction.end())
-        return ::DefWindowProcA(hwnd, msg, wParam, lParam);
-    return RunAction(found->second, hwnd, msg, wParam, lParam);
-}
-
-namespace {
-// The second button pressed while the first is held closes the viewer.
-LRESULT ButtonDown(bool& bThisDown, bool bOtherDown, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    bThisDown = true;
-    if (bOtherDown) {
-        ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
-        return 0;
-    }
-    return ::DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-}  // namespace
-
-LRESULT App::OnLButtonDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return ButtonDown(m_bLButtonDown, m_bRButtonDown, hwnd, msg, wParam, lParam);
-}
-
-LRESULT App::OnRButtonDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return ButtonDown(m_bRButtonDown, m_bLButtonDown, hwnd, msg, wParam, lParam);
-}
-
-LRESULT App::OnLButtonUp(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    m_bLButtonDown = false;
-    return RunAction(m_bSpread ? kActionNext : kActionNext1, hwnd, msg, wParam, lParam);
-}
-
-LRESULT App::OnRButtonUp(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    m_bRButtonDown = false;
-    return RunAction(m_bSpread ? kActionPrev : kActionPrev1, hwnd, msg, wParam, lParam);
-}
-
-LRESULT App::OnMButtonUp(HWND hwnd, UINT, WPARAM, LPARAM) {
-    ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
-    return 0;
-}
-
-LRESULT App::OnMouseWheel(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    // Below 0 the wheel was turned toward the user.
-    short distance = static_cast<short>(HIWORD(wParam));
-    return RunAction(distance < 0 ? kActionNext : kActionPrev, hwnd, msg, wParam, lParam);
-}
-
-LRESULT App::RunAction(int action, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (action) {
-    case kActionNone:
-        return ::DefWindowProcA(hwnd, msg, wParam, lParam);
-    case kActionExit:
-        ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
-        return 0;
-    case kActionToggleSpread:
-        m_bSpread = !m_bSpread;
-        StopLoaders();
-        StartLoaders();
-        Layout(hwnd);
-        return 0;
-    case kActionToggleBind:
-        if (m_bSpread) {
-            m_bRightBinding = !m_bRightBinding;
-            Layout(hwnd);
-        }
-        return 0;
-    case kActionSetWallPaper:
-    case kActionChangeBkColor:
-        return 0;  // placeholder: the desktop commands come later
-    default:
-        break;
-    }
-    // Page moves wait until the previous move has been painted.
-    if (!m_bPainted)
-        return 0;
-    switch (action) {
-    case kActionDelete:
-        DeleteCurrent(hwnd);
-        return 0;
-    case kActionNext1:
-        Next1();
-        break;
-    case kActionNext:
-        Next();
-        break;
-    case kActionPrev1:
-        Prev1();
-        break;
-    case kActionPrev:
-        Prev();
-        break;
-    default:
-        return 0;
-    }
-    Layout(hwnd);
     return 0;
 }
 
@@ -220,37 +87,24 @@ bool App::OnCreate(HWND hwnd) {
     int width = rc.right - rc.left;
     int height = rc.bottom - rc.top;
 
-#ifdef VELK58_TEST_FAULTS
     QEL_FAIL_IF(FaultRequested("OnCreate"));
-#endif
     m_canvas.Create(width, height);
+    SetFitArea(m_canvas.GetWidth(), m_canvas.GetHeight());
 
     DWORD dwBkColor = kDefaultBkColor;
     ReadSettings(dwBkColor);
     m_canvas.SetBkColor(dwBkColor);
 
-    try {
-        if (!Reload())
-            return false;
-    } catch (...) {
+    if (!Reload())
         return false;
-    }
     Layout(hwnd);
     return ::SetWindowPos(hwnd, nullptr, rc.left, rc.top, width, height, SWP_SHOWWINDOW) != FALSE;
 }
 
 void App::OnDestroy(HWND hwnd) {
-    if (m_animTimer != 0) {
-        ::KillTimer(hwnd, m_animTimer);
-        m_animTimer = 0;
-    }
+    StopAnimation(hwnd);
     // Not asked to quit: each loader finishes the pass it is in.
-    for (esl::UniqueKernelHandle* thread : {&m_hLoadNextThread, &m_hLoadPrevThread}) {
-        if (*thread) {
-            ::WaitForSingleObject(thread->get(), INFINITE);
-            thread->reset();
-        }
-    }
+    WaitLoaders();
     if (m_bWriteLastSz)
         WriteLastList();
     try {
@@ -263,21 +117,11 @@ void App::OnDestroy(HWND hwnd) {
 
 //--- Placeholders for later stages
 
-bool App::Reload() { return true; }
-void App::Next1() {}
-void App::Next() {}
-void App::Prev1() {}
-void App::Prev() {}
-void App::DeleteCurrent(HWND hwnd) { Layout(hwnd); }
-void App::StartLoaders() {}
-void App::StopLoaders() {}
-
-void App::Layout(HWND hwnd) {
-    m_bPainted = false;
-    Render(hwnd);
+void App::DeleteCurrent(HWND hwnd) {
+    Layout(hwnd);
 }
-
-void App::Render(HWND hwnd) { ::InvalidateRect(hwnd, nullptr, FALSE); }
+void App::SetWallPaper(HWND) {}
+void App::ChangeBkColor(HWND) {}
 
 void App::ReadSettings(DWORD& /*dwBkColor*/) {
     try {

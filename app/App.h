@@ -3,21 +3,22 @@
 
 #include <windows.h>
 
-#include <boost/noncopyable.hpp>
-#include <boost/shared_ptr.hpp>
-
-#include <array>
 #include <map>
 #include <vector>
 
 #include "Action.h"
 #include "PageList.h"
-#include "esl_handle.h"
+#include "PageRing.h"
 #include "qel_path.h"
 #include "qel_picture.h"
 
-class App : boost::noncopyable {
+// The viewer's state beyond the book: the window's canvas and placement of
+// the pages, the input state and the key bindings. The book itself, with its
+// ring of decoded pages and the loader threads, is the PageRing it extends.
+class App : public PageRing<qel::CPicture, PageList> {
 public:
+    using Ring = PageRing<qel::CPicture, PageList>;
+
     // The application object, constructed on the first call.
     static App& Instance();
 
@@ -26,20 +27,24 @@ public:
     bool OnCreate(HWND hwnd);
     void OnDestroy(HWND hwnd);
 
-    // Operations of later stages, placeholders for now.
-    bool Reload();
-    void Next1();
-    void Next();
-    void Prev1();
-    void Prev();
     void DeleteCurrent(HWND hwnd);
-    void StartLoaders();
-    void StopLoaders();
+    void SetWallPaper(HWND hwnd);
+    void ChangeBkColor(HWND hwnd);
+    // Places the visible page or pages, then Render; the next paint marks it shown.
     void Layout(HWND hwnd);
+    // Composes the canvas, runs the animation of a single page, asks for a paint.
     void Render(HWND hwnd);
 
-private:
+    // Carries out an action from a key or a mouse rule; moves wait for the
+    // paint of the previous one.
+    LRESULT RunAction(int action, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // The program has one, made by Instance(); tests make their own.
     App();
+    ~App();
+
+private:
+    friend class AppTest;
 
     LRESULT OnCreateMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT OnDestroyMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -53,7 +58,15 @@ private:
     LRESULT OnMButtonUp(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT OnMouseWheel(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-    LRESULT RunAction(int action, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    void DrawAnimated(HWND hwnd, qel::CPicture& page);
+    void StopAnimation(HWND hwnd);
+
+    void Exit(HWND hwnd);
+    template <void (Ring::*move)()>
+    void Turn(HWND hwnd);
+    void SwitchSpread(HWND hwnd);
+    void SwitchBinding(HWND hwnd);
+
     void ReadSettings(DWORD& dwBkColor);
     void WriteSettings();
     void WriteLastList();
@@ -64,23 +77,21 @@ private:
     };
     static const MessageRule kMessageRules[];
 
+    struct ActionRule {
+        int action;
+        bool bMove;  // ignored until the previous move has been painted
+        void (App::*run)(HWND hwnd);
+    };
+    static const ActionRule kActionRules[];
+
     qel::CPath m_lastListPath{L'\\'};
     qel::CCanvas m_canvas;
-    std::array<boost::shared_ptr<qel::CPicture>, 6> m_slots;
-    PageList m_list;
-    unsigned int m_head = 0;
-    std::map<int, int> m_keyAction;
+    KeyActionMap m_keyAction;
     bool m_bWriteLastSz = true;
     bool m_bPainted = false;
-    esl::UniqueKernelHandle m_hLoadNextThread;
-    unsigned int m_loadNextThreadId = 0;
-    esl::UniqueKernelHandle m_hLoadPrevThread;
-    unsigned int m_loadPrevThreadId = 0;
     UINT_PTR m_animTimer = 0;
     bool m_bLButtonDown = false;
     bool m_bRButtonDown = false;
-    bool m_bSpread = false;
-    bool m_bRightBinding = true;
     POINT m_ptLeft = {0, 0};
     POINT m_ptRight = {0, 0};
     bool m_bInDialog = false;
