@@ -95,3 +95,50 @@ e2e_expect_exit() {
     e2e_wait_exit "${2:-20}"
     [ "$E2E_EXIT" = "$1" ] || fail "exit code $E2E_EXIT, expected $1"
 }
+
+# e2e_color_book NAME PAGE...: a folder of solid-colour pages p01, p02, ...
+# named in page order; each PAGE is COLOR:WxH[:FORMAT], COLOR as rrggbb and
+# FORMAT a file extension (png by default). Prints the Windows path.
+e2e_color_book() {
+    local dir=$E2E_DIR/$1 i=0 page color size format
+    shift
+    mkdir -p "$dir"
+    for page in "$@"; do
+        i=$((i + 1))
+        IFS=: read -r color size format <<<"$page"
+        e2e_color_page "$dir/$(printf 'p%02d' "$i").${format:-png}" "$color" "$size"
+    done
+    e2e_winpath "$dir"
+}
+
+# e2e_color_page FILE COLOR WxH: one solid-colour picture.
+e2e_color_page() {
+    local file=$1 format=${1##*.}
+    [ "$format" = bmp ] && file="BMP3:$file"
+    convert -size "$3" "xc:#$2" -type TrueColor "$file"
+}
+
+E2E_BG=${E2E_BG:-808080}  # the viewer's default background colour
+
+# e2e_expect_screen LABEL LAYOUT...: waits up to 10 s for the screen to show
+# the layout (see lib/screen.pl: "single COLOR WxH" or "spread LEFT WxH RIGHT
+# WxH"), and fails with the differences otherwise.
+e2e_expect_screen() {
+    local label=$1 deadline=$((SECONDS + 10)) out w h
+    shift
+    read -r w h < <(xdotool getdisplaygeometry)
+    while :; do
+        out=$(import -window root -depth 8 "rgb:$E2E_DIR/shot.rgb" 2>&1 &&
+            perl "$(dirname "${BASH_SOURCE[0]}")/screen.pl" "$E2E_DIR/shot.rgb" "$w" "$h" "$E2E_BG" "$@") && {
+            echo "ok: $label"
+            return 0
+        }
+        [ $SECONDS -lt $deadline ] || fail "$label: $out"
+        sleep 0.2
+    done
+}
+
+# e2e_alive: fails when the program has ended.
+e2e_alive() {
+    kill -0 "$E2E_PID" 2>/dev/null || fail "${1:-the viewer} ended"
+}
