@@ -142,3 +142,20 @@ e2e_expect_screen() {
 e2e_alive() {
     kill -0 "$E2E_PID" 2>/dev/null || fail "${1:-the viewer} ended"
 }
+
+# e2e_expect_one_box LABEL REGEX: waits for the program's message boxes,
+# answers them, and fails unless there was exactly one and its text (lines
+# joined by "\n") matches the extended regular expression.
+e2e_expect_one_box() {
+    local out text
+    out=$("$VELK58_WINE" "$VELK58_TOOLS/msgbox_reader.exe" 20000 2 2>/dev/null | tr -d '\r')
+    grep -qx "boxes 1" <<<"$out" || fail "$1: expected exactly one message box, got: $out"
+    text=$(sed -n '/^text-begin$/,/^text-end$/p' <<<"$out" | sed '1d;$d' | awk '{printf "%s%s", (NR > 1 ? "\\n" : ""), $0}')
+    [[ "$text" =~ $2 ]] || fail "$1: the message was: $text"
+    echo "ok: $1: $text"
+}
+
+# e2e_pixel X Y: the colour (rrggbb) of one screen pixel.
+e2e_pixel() {
+    import -window root -crop "1x1+$1+$2" -depth 8 rgb:- 2>/dev/null | od -An -tx1 | tr -d ' \n'
+}
