@@ -22,6 +22,7 @@ LRESULT ButtonDown(bool& bThisDown, bool bOtherDown, HWND hwnd, UINT msg, WPARAM
 
 // Keys held with Alt (and F10) come as WM_SYSKEYDOWN and reach no action.
 LRESULT App::OnKeyDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    ProbeEvent("key");
     QEL_FAIL_IF(FaultRequested("KeyDown"));
     // An unbound key and a key bound to "None" both take the default handling.
     return RunAction(ActionOfKey(m_keyAction, static_cast<int>(wParam)), hwnd, msg, wParam, lParam);

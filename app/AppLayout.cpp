@@ -4,6 +4,8 @@
 
 #include <mmsystem.h>
 
+#include "ProbeHooks.h"
+
 namespace {
 
 constexpr UINT_PTR kAnimTimerId = 1;      // one timer serves every page: SetTimer replaces it
@@ -32,6 +34,7 @@ void App::Layout(HWND hwnd) {
 }
 
 void App::Render(HWND hwnd) {
+    ProbeEvent("render");
     m_canvas.Clear();
     if (m_bSpread) {
         // A spread shows first frames only; a timer left from a single
@@ -84,6 +87,8 @@ LRESULT App::OnPaint(HWND hwnd, UINT, WPARAM, LPARAM) {
         m_canvas.Present(dc, ps.rcPaint, SRCCOPY);
     ::EndPaint(hwnd, &ps);
     m_bPainted = true;
+    ProbeEvent("paint");
+    ProbeStats();
     return 0;
 }
 

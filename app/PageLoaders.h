@@ -23,6 +23,7 @@ struct PageRing<Page, List>::Pass {
 
 template <class Page, class List>
 void PageRing<Page, List>::StartLoaders() {
+    ProbeEvent("loaders");
     StartLoader(&LoadNextProc, m_hLoadNextThread, m_loadNextThreadId, 414, "m_hLoadNextThread == NULL",
                 "LoadNextThread");
     StartLoader(&LoadPrevProc, m_hLoadPrevThread, m_loadPrevThreadId, 418, "m_hLoadPrevThread == NULL",
@@ -104,6 +105,7 @@ void PageRing<Page, List>::RunLoader(bool forward) {
         // empty and the rest of the pass is left; the window's thread loads
         // the page itself if it is ever shown.
     }
+    ProbeEvent("loader-end");
 }
 
 template <class Page, class List>

@@ -1,11 +1,68 @@
 #include "ProbeHooks.h"
 
+#ifdef VELK58_TEST_FAULTS
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#ifdef VELK58_TEST_FAULTS
+#include "esl_handle.h"
+
 bool FaultRequested(const char* place) {
     const char* fault = std::getenv("VELK58_FAULT");
     return fault && std::strcmp(fault, place) == 0;
 }
+
+namespace {
+
+// Opened on first use; each line is one appending write, whole even when
+// threads write at once.
+HANDLE EventLog() {
+    static const esl::UniqueFile log([] {
+        const char* path = std::getenv("VELK58_EVENT_LOG");
+        return path ? ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr)
+                    : INVALID_HANDLE_VALUE;
+    }());
+    return log.get();
+}
+
+void WriteEvent(const char* text) {
+    HANDLE log = EventLog();
+    if (log == INVALID_HANDLE_VALUE)
+        return;
+    FILETIME ft;
+    ::GetSystemTimePreciseAsFileTime(&ft);
+    // 100 ns units since 1601; 11644473600 s lie between 1601 and 1970.
+    const unsigned long long us =
+        ((static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10) - 11644473600000000ULL;
+    char line[256];
+    const int n = std::snprintf(line, sizeof line, "%llu %s\n", us, text);
+    DWORD written = 0;
+    if (n > 0)
+        ::WriteFile(log, line, static_cast<DWORD>(n < int(sizeof line) ? n : int(sizeof line) - 1), &written, nullptr);
+}
+
+}  // namespace
+
+void ProbeEvent(const char* name) {
+    WriteEvent(name);
+}
+
+void ProbeStats() {
+    if (EventLog() == INVALID_HANDLE_VALUE)
+        return;
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+    DWORD handles = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+    char text[160];
+    std::snprintf(text, sizeof text, "stats %llu %lu %lu", static_cast<unsigned long long>(memory.PrivateUsage),
+                  ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), handles);
+    WriteEvent(text);
+}
+
 #endif

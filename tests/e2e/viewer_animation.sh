@@ -1,7 +1,8 @@
 # An animated page plays its frames in order at its own delays, starts over
 # from its first frame each time it is shown, and stands still in a spread.
 source "$(dirname "$0")/lib/e2e.bash"
-e2e_install
+e2e_install "$VELK58_PROBE_EXE"  # its event log counts the compositions
+export VELK58_EVENT_LOG=$E2E_DIR/events.log
 mkdir -p "$E2E_DIR/book"
 # Frames: red for 1 s, green and blue for 0.5 s each.
 convert -size 300x400 -delay 100 xc:#d03c3c -delay 50 xc:#3cc850 xc:#3c50dc -loop 0 "$E2E_DIR/book/p01.gif"
@@ -38,8 +39,11 @@ echo "ok: starts over from the first frame"
 
 # In a spread the first frame stays.
 xdotool key s && e2e_expect_screen "a spread with the animated page" spread e6dc28 300x400 d03c3c 300x400
+renders=$(grep -c ' render$' "$VELK58_EVENT_LOG")
 seen=$(watch 3 $((w * 3 / 4)))  # the right page: the current one
 [ "$seen" = " d03c3c" ] || fail "the animated page moved in a spread:$seen"
+# The timer of the single page must not go on composing the unchanged spread.
+[ "$(grep -c ' render$' "$VELK58_EVENT_LOG")" = "$renders" ] || fail "the spread was composed again while still"
 echo "ok: still in a spread"
 xdotool key Escape
 e2e_expect_exit 0
