@@ -91,6 +91,11 @@ void PageRing<Page, List>::RunLoader(bool forward) {
     // request finds it at once.
     MSG msg;
     ::PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    if (forward) {
+        // Freed here, before this pass decodes anything new.
+        std::vector<PagePtr> released;
+        released.swap(m_released);
+    }
     static const Pass kPasses[2][2] = {
         // single page: backward, forward
         {{{-1, -2}, 2}, {{1, 2, 3}, 3}},

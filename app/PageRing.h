@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdlib>
 #include <initializer_list>
+#include <vector>
 
 #include "PageFit.h"
 #include "esl_handle.h"
@@ -69,7 +70,7 @@ public:
         StopLoaders();
         try {
             for (int k = -2; k <= 3; ++k)
-                Slot(k)->Release();
+                ReleaseSlot(k);
             LoadSlot(0);
             if (m_bSpread)
                 LoadSlot(1);
@@ -133,8 +134,22 @@ protected:
     unsigned int m_loadPrevThreadId = 0;
     int m_fitWidth = 0;
     int m_fitHeight = 0;
+    // Released pages not yet freed; handed over while the loaders are stopped.
+    std::vector<PagePtr> m_released;
 
 private:
+    // The slot takes an empty picture at once; the decoded one goes to the
+    // next forward loader to free, since freeing a large page (its decoder's
+    // bitmap, its image and its reduced copy) takes the window's thread tens
+    // of milliseconds.
+    void ReleaseSlot(int k) {
+        PagePtr& slot = m_slots[(m_head + 6 + k) % 6];
+        if (!slot->IsLoaded())
+            return;
+        m_released.push_back(std::move(slot));
+        slot = boost::make_shared<Page>();
+    }
+
     // The page k places after (k > 0) or before (k < 0) the current one.
     auto PathAt(int k) const { return k >= 0 ? m_list.PathAfter(k) : m_list.PathBefore(-k); }
     void LoadSlot(int k) { Slot(k)->Load(PathText(PathAt(k))); }
@@ -155,7 +170,7 @@ private:
         if (std::abs(steps) == 2)  // a move by a spread shows a new pair
             LoadIfEmpty(1);
         for (int k : released)
-            Slot(k)->Release();
+            ReleaseSlot(k);
         StartLoaders();
     }
 
