@@ -22,10 +22,13 @@ LRESULT ButtonDown(bool& bThisDown, bool bOtherDown, HWND hwnd, UINT msg, WPARAM
 
 // Keys held with Alt (and F10) come as WM_SYSKEYDOWN and reach no action.
 LRESULT App::OnKeyDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // An unbound key and a key bound to "None" both take the default handling.
+    const int action = ActionOfKey(m_keyAction, static_cast<int>(wParam));
+    if (action == kActionNone)
+        ProbeStats();  // the probe's counts come on a key that does nothing
     ProbeEvent("key");
     QEL_FAIL_IF(FaultRequested("KeyDown"));
-    // An unbound key and a key bound to "None" both take the default handling.
-    return RunAction(ActionOfKey(m_keyAction, static_cast<int>(wParam)), hwnd, msg, wParam, lParam);
+    return RunAction(action, hwnd, msg, wParam, lParam);
 }
 
 LRESULT App::OnLButtonDown(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

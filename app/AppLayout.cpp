@@ -88,7 +88,6 @@ LRESULT App::OnPaint(HWND hwnd, UINT, WPARAM, LPARAM) {
     ::EndPaint(hwnd, &ps);
     m_bPainted = true;
     ProbeEvent("paint");
-    ProbeStats();
     return 0;
 }
 

@@ -52,16 +52,24 @@ void ProbeEvent(const char* name) {
     WriteEvent(name);
 }
 
+// Kernel handles by trying every handle value: the count the system reports
+// is not kept under every platform this runs on.
+unsigned long CountKernelHandles() {
+    unsigned long count = 0;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+        count += ::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
+
 void ProbeStats() {
     if (EventLog() == INVALID_HANDLE_VALUE)
         return;
     PROCESS_MEMORY_COUNTERS_EX memory{};
     ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-    DWORD handles = 0;
-    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
     char text[160];
     std::snprintf(text, sizeof text, "stats %llu %lu %lu", static_cast<unsigned long long>(memory.PrivateUsage),
-                  ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), handles);
+                  ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), CountKernelHandles());
     WriteEvent(text);
 }
 

@@ -10,8 +10,8 @@ bool FaultRequested(const char* place);
 // "MICROSECONDS NAME" with the system time since 1970, so that a script can
 // set its own clock beside it. From any thread.
 void ProbeEvent(const char* name);
-// The same, named "stats", with the process's private bytes and its GDI and
-// kernel handle counts.
+// The same, "stats PRIVATE_BYTES GDI_HANDLES KERNEL_HANDLES" of the process,
+// as far as the platform tells them (0 where it does not).
 void ProbeStats();
 #else
 constexpr bool FaultRequested(const char*) {
