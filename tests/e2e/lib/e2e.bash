@@ -159,3 +159,16 @@ e2e_expect_one_box() {
 e2e_pixel() {
     import -window root -crop "1x1+$1+$2" -depth 8 rgb:- 2>/dev/null | od -An -tx1 | tr -d ' \n'
 }
+
+# e2e_wait_event NAME [AFTER] [TIMEOUT_S]: with the probe build's event log
+# (VELK58_EVENT_LOG), waits for an event NAME, after an event AFTER if given.
+e2e_wait_event() {
+    local deadline=$((SECONDS + ${3:-20}))
+    until awk -v name="$1" -v after="${2:-}" '
+        after == "" || $2 == after { armed = 1 }
+        armed && $2 == name { found = 1 }
+        END { exit !found }' "$VELK58_EVENT_LOG" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || fail "no event $1${2:+ after $2} in the event log"
+        sleep 0.05
+    done
+}
