@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "esl_handle.h"
 
@@ -18,8 +19,7 @@ bool FaultRequested(const char* place) {
 
 namespace {
 
-// Opened on first use; each line is one appending write, whole even when
-// threads write at once.
+// Opened on first use.
 HANDLE EventLog() {
     static const esl::UniqueFile log([] {
         const char* path = std::getenv("VELK58_EVENT_LOG");
@@ -34,6 +34,10 @@ void WriteEvent(const char* text) {
     HANDLE log = EventLog();
     if (log == INVALID_HANDLE_VALUE)
         return;
+    // Appends of two threads at once can land on one place under Wine: one
+    // writer at a time.
+    static std::mutex writing;
+    std::lock_guard<std::mutex> lock(writing);
     FILETIME ft;
     ::GetSystemTimePreciseAsFileTime(&ft);
     // 100 ns units since 1601; 11644473600 s lie between 1601 and 1970.
