@@ -1,10 +1,7 @@
-// The viewer's single application object, its page list and action ids.
+// The viewer's single application object and its window procedure.
 #pragma once
 
 #include <windows.h>
-
-#include <map>
-#include <vector>
 
 #include "Action.h"
 #include "PageList.h"

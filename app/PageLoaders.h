@@ -35,8 +35,7 @@ void PageRing<Page, List>::StartLoader(unsigned(__stdcall* proc)(void*), esl::Un
                                        unsigned int& threadId, int line, const char* expression, const char* fault) {
     uintptr_t handle = FaultRequested(fault) ? 0 : ::_beginthreadex(nullptr, 0, proc, this, 0, &threadId);
     thread.reset(reinterpret_cast<HANDLE>(handle));
-    if (!thread)
-        throw qel::CException("App", line, expression);
+    QEL_FAIL_IF_TEXT_AT("App", line, !thread, expression);
 }
 
 template <class Page, class List>
@@ -122,7 +121,7 @@ void PageRing<Page, List>::RunPass(const Pass& pass, bool spread) {
         PagePtr page = Slot(k);  // a second owner for the time of the decode
         if (page->IsLoaded())
             continue;
-        page->Load(PathText(PathAt(k)), &KeepLoading, nullptr);
+        page->Load(PathAt(k), &KeepLoading, nullptr);
         if (!spread)
             FitSingle(*page);  // a page loaded before keeps its size
     }

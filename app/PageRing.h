@@ -26,14 +26,6 @@
 
 #include "PageFit.h"
 #include "esl_handle.h"
-#include "qel_string.h"
-
-inline const wchar_t* PathText(const wchar_t* path) {
-    return path;
-}
-inline const wchar_t* PathText(const qel::CWString& path) {
-    return path.c_str();
-}
 
 template <class Page, class List>
 class PageRing : boost::noncopyable {
@@ -151,8 +143,8 @@ private:
     }
 
     // The page k places after (k > 0) or before (k < 0) the current one.
-    auto PathAt(int k) const { return k >= 0 ? m_list.PathAfter(k) : m_list.PathBefore(-k); }
-    void LoadSlot(int k) { Slot(k)->Load(PathText(PathAt(k))); }
+    const wchar_t* PathAt(int k) const { return k >= 0 ? m_list.PathAfter(k) : m_list.PathBefore(-k); }
+    void LoadSlot(int k) { Slot(k)->Load(PathAt(k)); }
     void LoadIfEmpty(int k) {
         if (!Slot(k)->IsLoaded())
             LoadSlot(k);

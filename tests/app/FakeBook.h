@@ -14,7 +14,6 @@
 #include "PageRing.h"
 #include "qel_exception.h"
 #include "qel_picture.h"
-#include "qel_string.h"
 
 // How the stand-in decodes. A path holding "bad" fails. A path "name_WxH"
 // gives a W x H page (100 x 100 without a size). While slow is set, a
@@ -107,9 +106,9 @@ public:
         m_current = 0;
     }
     size_t Count() const { return m_pages.size(); }
-    qel::CWString CurrentPath() const { return PathAfter(0); }
-    qel::CWString PathAfter(size_t k) const { return m_pages[(m_current + k) % m_pages.size()].c_str(); }
-    qel::CWString PathBefore(size_t k) const {
+    const wchar_t* CurrentPath() const { return PathAfter(0); }
+    const wchar_t* PathAfter(size_t k) const { return m_pages[(m_current + k) % m_pages.size()].c_str(); }
+    const wchar_t* PathBefore(size_t k) const {
         size_t n = m_pages.size();
         return m_pages[(m_current + n - k % n) % n].c_str();
     }
