@@ -21,6 +21,9 @@ protected:
     static void Paint(App& app) { app.m_bPainted = true; }
     static bool IsPainted(const App& app) { return app.m_bPainted; }
     static LRESULT Run(App& app, int action) { return app.RunAction(action, nullptr, WM_KEYDOWN, 0, 0); }
+    static void Wheel(App& app, short distance) {
+        app.OnMouseWheel(nullptr, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(distance)), 0);
+    }
 };
 
 namespace {
@@ -45,6 +48,25 @@ TEST_F(AppTest, MovesWaitForThePaintOfThePreviousMove) {
     // Not a move: it is carried out whether painted or not.
     Run(app, kActionToggleSpread);
     EXPECT_TRUE(app.IsSpread());
+}
+
+TEST_F(AppTest, WheelTowardTheUserTurnsOnAndAnyOtherDistanceBack) {
+    App app;
+    OpenBook(app, 3);
+    const std::wstring first = Current(app);
+    Paint(app);
+    Wheel(app, -120);
+    const std::wstring second = Current(app);
+    EXPECT_NE(first, second);
+    for (short distance : {0, 120}) {
+        SCOPED_TRACE(distance);
+        Paint(app);
+        Wheel(app, distance);
+        EXPECT_EQ(first, Current(app));
+        Paint(app);
+        Wheel(app, -1);
+        EXPECT_EQ(second, Current(app));
+    }
 }
 
 }  // namespace
