@@ -4,8 +4,9 @@ source "$(dirname "$0")/lib/e2e.bash"
 e2e_install "$VELK58_PROBE_EXE"  # its event log counts the compositions
 export VELK58_EVENT_LOG=$E2E_DIR/events.log
 mkdir -p "$E2E_DIR/book"
-# Frames: red for 1 s, green and blue for 0.5 s each.
-convert -size 300x400 -delay 100 xc:#d03c3c -delay 50 xc:#3cc850 xc:#3c50dc -loop 0 "$E2E_DIR/book/p01.gif"
+# Frames: red for 2 s, green and blue for 1 s each: long enough to be seen
+# by screenshots on a busy machine.
+convert -size 300x400 -delay 200 xc:#d03c3c -delay 100 xc:#3cc850 xc:#3c50dc -loop 0 "$E2E_DIR/book/p01.gif"
 e2e_color_page "$E2E_DIR/book/p02.png" e6dc28 300x400
 e2e_start "$(e2e_winpath "$E2E_DIR/book")"
 e2e_wait_window >/dev/null || fail "no window"
@@ -22,7 +23,7 @@ watch() {
     done
     echo "$seen"
 }
-seen=$(watch 5 $((w / 2)))
+seen=$(watch 9 $((w / 2)))
 [[ "$seen" =~ d03c3c\ 3cc850\ 3c50dc\ d03c3c ]] || fail "the frames did not run red, green, blue, red: $seen"
 echo "ok: frames in order:$seen"
 
