@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "esl_error.h"
+#include "esl_handle.h"
 #include "esl_heap_internal.h"
 
 namespace esl::heap_detail {
@@ -323,22 +324,11 @@ inline DWORD EffectiveFlags(const SegmentHeader* heap, DWORD flags) {
     return flags | ((heap->dwFlags | gGlobalFlags.load(std::memory_order_relaxed)) & kPublicFlags);
 }
 
-class HeapGuard {
+// The heap's lock, unless the heap or the call asks for no serialising.
+class HeapGuard : public esl::CriticalSectionLock {
 public:
     HeapGuard(SegmentHeader* heap, DWORD flags)
-        : m_pcs(((heap->dwFlags | flags) & ESL_HEAP_NO_SERIALIZE) ? nullptr : &heap->cs) {
-        if (m_pcs)
-            ::EnterCriticalSection(m_pcs);
-    }
-    ~HeapGuard() {
-        if (m_pcs)
-            ::LeaveCriticalSection(m_pcs);
-    }
-    HeapGuard(const HeapGuard&) = delete;
-    HeapGuard& operator=(const HeapGuard&) = delete;
-
-private:
-    CRITICAL_SECTION* m_pcs;
+        : esl::CriticalSectionLock(((heap->dwFlags | flags) & ESL_HEAP_NO_SERIALIZE) ? nullptr : &heap->cs) {}
 };
 
 SegmentHeader* ValidHeap(HESLHEAP hHeap) {

@@ -2,6 +2,7 @@
 // back all at once.
 #include <algorithm>
 
+#include "esl_handle.h"
 #include "esl_heap.h"
 #include "esl_heap_internal.h"
 
@@ -44,17 +45,6 @@ void ReleaseChunksAfter(StackChunk* chunk) {
     chunk->pNext = nullptr;
 }
 
-class StackHeapGuard {
-public:
-    explicit StackHeapGuard(StackChunk* first) : m_pLock(&first->lock) { ::AcquireSRWLockExclusive(m_pLock); }
-    ~StackHeapGuard() { ::ReleaseSRWLockExclusive(m_pLock); }
-    StackHeapGuard(const StackHeapGuard&) = delete;
-    StackHeapGuard& operator=(const StackHeapGuard&) = delete;
-
-private:
-    SRWLOCK* m_pLock;
-};
-
 }  // namespace
 
 HSTACKHEAP eslStackHeapCreate(DWORD dwInitSize, DWORD dwGrowSize) {
@@ -87,7 +77,7 @@ void* eslStackHeapAllocate(HSTACKHEAP hHeap, DWORD dwSize) {
         return nullptr;
     // A request of 0 takes 16 bytes too, so that every pointer is distinct.
     DWORD size = static_cast<DWORD>(RoundUp(std::max<DWORD>(dwSize, 1), kAlign));
-    StackHeapGuard guard(first);
+    esl::SrwExclusiveLock guard(&first->lock);
     StackChunk* current = first->pCurrent;
     if (current->dwDataSize - current->dwUsed < size) {
         SIZE_T chunkSize = RoundUp(std::max<SIZE_T>(first->dwGrowSize, size + kChunkHeader), kPage);
@@ -106,7 +96,7 @@ void eslStackHeapFree(HSTACKHEAP hHeap) {
     StackChunk* first = ValidStackHeap(hHeap);
     if (!first)
         return;
-    StackHeapGuard guard(first);
+    esl::SrwExclusiveLock guard(&first->lock);
     ReleaseChunksAfter(first);
     first->dwUsed = 0;
     first->pCurrent = first;

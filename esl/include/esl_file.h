@@ -63,15 +63,9 @@ public:
     DWORD GetOpenFlags() const noexcept;
 
     // Holds the object's lock across several operations.
-    class Lock {
+    class Lock : public esl::CriticalSectionLock {
     public:
-        explicit Lock(const ESLFileObject& file) noexcept : m_cs(file.m_cs) { ::EnterCriticalSection(&m_cs); }
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-        ~Lock() { ::LeaveCriticalSection(&m_cs); }
-
-    private:
-        CRITICAL_SECTION& m_cs;
+        explicit Lock(const ESLFileObject& file) noexcept : esl::CriticalSectionLock(&file.m_cs) {}
     };
 
 protected:

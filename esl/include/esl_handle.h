@@ -46,52 +46,37 @@ private:
     Type m_h = Traits::Invalid();
 };
 
-template <class T, class Closer, Closer close>
-struct NullTraits {
+// What a handle type holds when it holds nothing.
+enum class NoHandle { Null, MinusOne };  // MinusOne: INVALID_HANDLE_VALUE
+
+// A handle type, the function that gives it back, and its empty value.
+template <class T, auto close, NoHandle none = NoHandle::Null>
+struct HandleTraits {
     using Type = T;
-    static constexpr Type Invalid() noexcept { return nullptr; }
+    static Type Invalid() noexcept {
+        return none == NoHandle::Null ? Type() : reinterpret_cast<Type>(static_cast<LONG_PTR>(-1));
+    }
     static void Close(Type h) noexcept { close(h); }
-};
-
-struct FileTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { ::CloseHandle(h); }
-};
-
-struct FindTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { ::FindClose(h); }
-};
-
-struct RegKeyTraits {
-    using Type = HKEY;
-    static constexpr Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::RegCloseKey(h); }
 };
 
 // A COM interface pointer: one reference, given back with Release.
 template <class T>
-struct ComTraits {
-    using Type = T*;
-    static constexpr Type Invalid() noexcept { return nullptr; }
-    static void Close(Type p) noexcept { p->Release(); }
-};
+void ReleaseInterface(T* p) noexcept {
+    p->Release();
+}
 
-using UniqueFile = UniqueAny<FileTraits>;
-using UniqueFind = UniqueAny<FindTraits>;
-using UniqueRegKey = UniqueAny<RegKeyTraits>;
-using UniqueKernelHandle = UniqueAny<NullTraits<HANDLE, decltype(&::CloseHandle), &::CloseHandle>>;
-using UniqueModule = UniqueAny<NullTraits<HMODULE, decltype(&::FreeLibrary), &::FreeLibrary>>;
-using UniqueDc = UniqueAny<NullTraits<HDC, decltype(&::DeleteDC), &::DeleteDC>>;
-using UniqueGdiObject = UniqueAny<NullTraits<HGDIOBJ, decltype(&::DeleteObject), &::DeleteObject>>;
-using UniqueBitmap = UniqueAny<NullTraits<HBITMAP, decltype(&::DeleteObject), &::DeleteObject>>;
-using UniqueGlobal = UniqueAny<NullTraits<HGLOBAL, decltype(&::GlobalFree), &::GlobalFree>>;
-using UniqueLocal = UniqueAny<NullTraits<HLOCAL, decltype(&::LocalFree), &::LocalFree>>;
-using UniqueStream = UniqueAny<ComTraits<IStream>>;
-using UniqueGdiplusBitmap = UniqueAny<NullTraits<Gdiplus::GpBitmap*, decltype(&Gdiplus::DllExports::GdipDisposeImage),
-                                                 &Gdiplus::DllExports::GdipDisposeImage>>;
+using UniqueFile = UniqueAny<HandleTraits<HANDLE, &::CloseHandle, NoHandle::MinusOne>>;
+using UniqueFind = UniqueAny<HandleTraits<HANDLE, &::FindClose, NoHandle::MinusOne>>;
+using UniqueRegKey = UniqueAny<HandleTraits<HKEY, &::RegCloseKey>>;
+using UniqueKernelHandle = UniqueAny<HandleTraits<HANDLE, &::CloseHandle>>;
+using UniqueModule = UniqueAny<HandleTraits<HMODULE, &::FreeLibrary>>;
+using UniqueDc = UniqueAny<HandleTraits<HDC, &::DeleteDC>>;
+using UniqueGdiObject = UniqueAny<HandleTraits<HGDIOBJ, &::DeleteObject>>;
+using UniqueBitmap = UniqueAny<HandleTraits<HBITMAP, &::DeleteObject>>;
+using UniqueGlobal = UniqueAny<HandleTraits<HGLOBAL, &::GlobalFree>>;
+using UniqueLocal = UniqueAny<HandleTraits<HLOCAL, &::LocalFree>>;
+using UniqueStream = UniqueAny<HandleTraits<IStream*, &ReleaseInterface<IStream>>>;
+using UniqueGdiplusBitmap = UniqueAny<HandleTraits<Gdiplus::GpBitmap*, &Gdiplus::DllExports::GdipDisposeImage>>;
 
 // A selected GDI object: declared after its DC, so it is deselected first.
 class ScopedSelect {
@@ -127,40 +112,51 @@ private:
     HDC m_dc;
 };
 
-// GlobalLock for the lifetime of the guard.
-template <class T = void>
-class GlobalLockGuard {
+// Holds a lock for its lifetime: acquire on construction, release at the end.
+// A null lock is not taken (for callers that lock only sometimes).
+template <class Lock, auto acquire, auto release>
+class ScopedLock {
 public:
-    explicit GlobalLockGuard(HGLOBAL h) noexcept : m_h(h), m_p(static_cast<T*>(::GlobalLock(h))) {}
-    GlobalLockGuard(const GlobalLockGuard&) = delete;
-    GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
-    ~GlobalLockGuard() {
+    explicit ScopedLock(Lock* p) noexcept : m_p(p) {
         if (m_p)
-            ::GlobalUnlock(m_h);
+            acquire(m_p);
+    }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+    ~ScopedLock() {
+        if (m_p)
+            release(m_p);
+    }
+
+private:
+    Lock* m_p;
+};
+
+using CriticalSectionLock = ScopedLock<CRITICAL_SECTION, &::EnterCriticalSection, &::LeaveCriticalSection>;
+using SrwExclusiveLock = ScopedLock<SRWLOCK, &::AcquireSRWLockExclusive, &::ReleaseSRWLockExclusive>;
+
+// A movable memory block locked for the lifetime of the guard.
+template <class T, class H, auto lock, auto unlock>
+class MemoryLock {
+public:
+    explicit MemoryLock(H h) noexcept : m_h(h), m_p(static_cast<T*>(lock(h))) {}
+    MemoryLock(const MemoryLock&) = delete;
+    MemoryLock& operator=(const MemoryLock&) = delete;
+    ~MemoryLock() {
+        if (m_p)
+            unlock(m_h);
     }
     T* get() const noexcept { return m_p; }
 
 private:
-    HGLOBAL m_h;
+    H m_h;
     T* m_p;
 };
 
-// LocalLock for the lifetime of the guard (plug-ins hand out movable HLOCALs).
 template <class T = void>
-class LocalLockGuard {
-public:
-    explicit LocalLockGuard(HLOCAL h) noexcept : m_h(h), m_p(static_cast<T*>(::LocalLock(h))) {}
-    LocalLockGuard(const LocalLockGuard&) = delete;
-    LocalLockGuard& operator=(const LocalLockGuard&) = delete;
-    ~LocalLockGuard() {
-        if (m_p)
-            ::LocalUnlock(m_h);
-    }
-    T* get() const noexcept { return m_p; }
-
-private:
-    HLOCAL m_h;
-    T* m_p;
-};
+using GlobalLockGuard = MemoryLock<T, HGLOBAL, &::GlobalLock, &::GlobalUnlock>;
+// Plug-ins hand out movable HLOCALs.
+template <class T = void>
+using LocalLockGuard = MemoryLock<T, HLOCAL, &::LocalLock, &::LocalUnlock>;
 
 }  // namespace esl
