@@ -42,14 +42,6 @@ EDescription::~EDescription() {
     }
 }
 
-const char* EDescription::ClassName() const noexcept {
-    return kClassName;
-}
-
-void* EDescription::DynamicCast(const char* pszClassName) noexcept {
-    return IsClassName(pszClassName, kClassName) ? this : ESLObject::DynamicCast(pszClassName);
-}
-
 EDescription* EDescription::CreateDescription() noexcept {
     return new EDescription;
 }

@@ -112,14 +112,6 @@ ESLFileObject::~ESLFileObject() {
     ::DeleteCriticalSection(&m_cs);
 }
 
-const char* ESLFileObject::ClassName() const noexcept {
-    return kClassName;
-}
-
-void* ESLFileObject::DynamicCast(const char* pszClassName) noexcept {
-    return IsClassName(pszClassName, kClassName) ? this : ESLObject::DynamicCast(pszClassName);
-}
-
 ESLError ESLFileObject::SetEndOfFile() noexcept {
     return eslErrorGeneral;
 }
@@ -155,14 +147,6 @@ ERawFile::ERawFile() noexcept = default;
 
 ERawFile::~ERawFile() {
     Close();
-}
-
-const char* ERawFile::ClassName() const noexcept {
-    return kClassName;
-}
-
-void* ERawFile::DynamicCast(const char* pszClassName) noexcept {
-    return IsClassName(pszClassName, kClassName) ? this : ESLFileObject::DynamicCast(pszClassName);
 }
 
 ESLError ERawFile::Open(const char* pszFilePath, DWORD dwFlags) noexcept {
@@ -379,14 +363,6 @@ EMemoryFile::EMemoryFile() noexcept = default;
 
 EMemoryFile::~EMemoryFile() {
     Release();
-}
-
-const char* EMemoryFile::ClassName() const noexcept {
-    return kClassName;
-}
-
-void* EMemoryFile::DynamicCast(const char* pszClassName) noexcept {
-    return IsClassName(pszClassName, kClassName) ? this : ESLFileObject::DynamicCast(pszClassName);
 }
 
 void EMemoryFile::Release() noexcept {

@@ -2,14 +2,6 @@
 
 #include <cstring>
 
-const char* ERegistryKey::ClassName() const noexcept {
-    return kClassName;
-}
-
-void* ERegistryKey::DynamicCast(const char* pszClassName) noexcept {
-    return IsClassName(pszClassName, kClassName) ? this : ESLObject::DynamicCast(pszClassName);
-}
-
 ESLError ERegistryKey::Create(HKEY hParent, const char* pszSubKey, REGSAM samAccess) noexcept {
     Close();
     char szClass[1] = "";

@@ -31,14 +31,6 @@ EStreamBuffer::~EStreamBuffer() {
     Clear();
 }
 
-const char* EStreamBuffer::ClassName() const noexcept {
-    return kClassName;
-}
-
-void* EStreamBuffer::DynamicCast(const char* pszClassName) noexcept {
-    return IsClassName(pszClassName, kClassName) ? this : ESLObject::DynamicCast(pszClassName);
-}
-
 EStreamBuffer::Block* EStreamBuffer::NewBlock(DWORD dwCapacity) noexcept {
     if (dwCapacity > kMaxBlock)
         return nullptr;
@@ -109,7 +101,9 @@ DWORD EStreamBuffer::Read(void* ptrData, DWORD dwBytes) noexcept {
     return Take(static_cast<BYTE*>(ptrData), dwBytes);
 }
 
-DWORD EStreamBuffer::Accept(DWORD dwBytes) noexcept { return Take(nullptr, dwBytes); }
+DWORD EStreamBuffer::Accept(DWORD dwBytes) noexcept {
+    return Take(nullptr, dwBytes);
+}
 
 DWORD EStreamBuffer::Take(BYTE* pOut, DWORD dwBytes) noexcept {
     DWORD dwDone = 0;

@@ -136,16 +136,6 @@ EGenString<T>& EGenString<T>::operator=(const T* psz) noexcept {
     return *this;
 }
 
-template <class T>
-const char* EGenString<T>::ClassName() const noexcept {
-    return kClassName;
-}
-
-template <class T>
-void* EGenString<T>::DynamicCast(const char* pszClassName) noexcept {
-    return IsClassName(pszClassName, kClassName) ? this : ESLObject::DynamicCast(pszClassName);
-}
-
 //--- buffer
 
 template <class T>

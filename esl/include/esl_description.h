@@ -154,7 +154,7 @@ private:
 
 class EDescription : public ESLObject {
 public:
-    static constexpr const char* kClassName = "EDescription";
+    ESL_RUNTIME_CLASS("EDescription", ESLObject);
 
     // ReadDescription modes.
     enum : int {
@@ -188,10 +188,6 @@ public:
     EDescription(const EDescription&) = delete;
     EDescription& operator=(const EDescription&) = delete;
     ~EDescription() override;
-
-    const char* ClassName() const noexcept override;
-    void* DynamicCast(const char* pszClassName) noexcept override;
-    using ESLObject::DynamicCast;
 
     //--- virtual operations, in this slot order
     // A new empty node: the parser and the section lookup make every child

@@ -16,7 +16,7 @@
 
 class ESLFileObject : public ESLObject {
 public:
-    static constexpr const char* kClassName = "ESLFileObject";
+    ESL_RUNTIME_CLASS("ESLFileObject", ESLObject);
 
     // Open flags; they combine. The settings reader opens with
     // modeRead | shareRead (18), writers with modeCreate | modeWrite (5).
@@ -38,10 +38,6 @@ public:
     ESLFileObject(const ESLFileObject&) = delete;
     ESLFileObject& operator=(const ESLFileObject&) = delete;
     ~ESLFileObject() override;
-
-    const char* ClassName() const noexcept override;
-    void* DynamicCast(const char* pszClassName) noexcept override;
-    using ESLObject::DynamicCast;
 
     // A new object of the same kind on the same data; null on failure.
     virtual std::unique_ptr<ESLFileObject> Duplicate() noexcept = 0;
@@ -76,14 +72,10 @@ protected:
 // A file of the system, named by an 8-bit path in the system code page.
 class ERawFile : public ESLFileObject {
 public:
-    static constexpr const char* kClassName = "ERawFile";
+    ESL_RUNTIME_CLASS("ERawFile", ESLFileObject);
 
     ERawFile() noexcept;
     ~ERawFile() override;
-
-    const char* ClassName() const noexcept override;
-    void* DynamicCast(const char* pszClassName) noexcept override;
-    using ESLObject::DynamicCast;
 
     // 0 on success, 1 on failure; closes any file held first. A path on a
     // drive letter that does not exist fails at once, and the system never
@@ -132,14 +124,10 @@ private:
 // view of the caller's block (Open).
 class EMemoryFile : public ESLFileObject {
 public:
-    static constexpr const char* kClassName = "EMemoryFile";
+    ESL_RUNTIME_CLASS("EMemoryFile", ESLFileObject);
 
     EMemoryFile() noexcept;
     ~EMemoryFile() override;
-
-    const char* ClassName() const noexcept override;
-    void* DynamicCast(const char* pszClassName) noexcept override;
-    using ESLObject::DynamicCast;
 
     // A new owned block of that capacity, length 0, flags
     // modeCreate | modeRead | modeWrite. 0 or 1.

@@ -35,6 +35,19 @@ protected:
     static bool IsClassName(const char* pszQuery, const char* pszClassName) noexcept;
 };
 
+// The run-time class members of a class named `name` that derives from Base,
+// for its public section: the name, ClassName and DynamicCast (IsKindOf asks
+// DynamicCast).
+#define ESL_RUNTIME_CLASS(name, Base)                                                          \
+    static constexpr const char* kClassName = name;                                            \
+    const char* ClassName() const noexcept override {                                          \
+        return kClassName;                                                                     \
+    }                                                                                          \
+    void* DynamicCast(const char* pszClassName) noexcept override {                            \
+        return IsClassName(pszClassName, kClassName) ? this : Base::DynamicCast(pszClassName); \
+    }                                                                                          \
+    using ESLObject::DynamicCast
+
 // Typed form of DynamicCast: null when pObject is null or not a T.
 template <class T>
 T* ESLTypeCast(ESLObject* pObject) noexcept {

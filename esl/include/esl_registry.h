@@ -13,16 +13,12 @@
 
 class ERegistryKey : public ESLObject {
 public:
-    static constexpr const char* kClassName = "ERegistryKey";
+    ESL_RUNTIME_CLASS("ERegistryKey", ESLObject);
 
     ERegistryKey() noexcept = default;
     ERegistryKey(const ERegistryKey&) = delete;
     ERegistryKey& operator=(const ERegistryKey&) = delete;
     ~ERegistryKey() override = default;
-
-    const char* ClassName() const noexcept override;
-    void* DynamicCast(const char* pszClassName) noexcept override;
-    using ESLObject::DynamicCast;
 
     // Both close a key held before.
     ESLError Create(HKEY hParent, const char* pszSubKey, REGSAM samAccess = KEY_ALL_ACCESS) noexcept;

@@ -13,7 +13,7 @@
 
 class EStreamBuffer : public ESLObject {
 public:
-    static constexpr const char* kClassName = "EStreamBuffer";
+    ESL_RUNTIME_CLASS("EStreamBuffer", ESLObject);
     // ReadFromFile reads in steps of this many bytes.
     static constexpr DWORD kReadStep = 8192;
 
@@ -23,10 +23,6 @@ public:
     EStreamBuffer(const EStreamBuffer&) = delete;
     EStreamBuffer& operator=(const EStreamBuffer&) = delete;
     ~EStreamBuffer() override;
-
-    const char* ClassName() const noexcept override;
-    void* DynamicCast(const char* pszClassName) noexcept override;
-    using ESLObject::DynamicCast;
 
     // Room for dwBytes at the end of the queue (valid until the next change);
     // null on failure. Nothing is queued until Flush.

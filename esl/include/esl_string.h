@@ -24,7 +24,7 @@ public:
     // The units of the other width, converted through the system code page.
     using OtherCharType = typename std::conditional<std::is_same<T, char>::value, wchar_t, char>::type;
 
-    static constexpr const char* kClassName = std::is_same<T, char>::value ? "EString" : "EWideString";
+    ESL_RUNTIME_CLASS((std::is_same<T, char>::value ? "EString" : "EWideString"), ESLObject);
     // Longest string: its buffer (with the terminating zero) fits in a
     // positive 32-bit byte count.
     static constexpr int kMaxLength = static_cast<int>(0x7FFFFFFF / sizeof(T)) - 1;
@@ -45,10 +45,6 @@ public:
     EGenString& operator=(const EGenString& str) noexcept;
     EGenString& operator=(EGenString&& str) noexcept;
     EGenString& operator=(const T* psz) noexcept;
-
-    const char* ClassName() const noexcept override;
-    void* DynamicCast(const char* pszClassName) noexcept override;
-    using ESLObject::DynamicCast;
 
     // Room for at least nCapacity units (plus the terminating zero); the
     // contents are kept. Never shrinks.
