@@ -2,6 +2,8 @@
 
 #include <boost/format.hpp>
 
+#include "qel_inner.h"
+
 namespace qel {
 
 CException::CException(const char* pszSource, int nLine, const char* pszExpression)
@@ -12,30 +14,24 @@ CException::CException(const char* pszSource, int nLine, const char* pszExpressi
             .str();
 }
 
-CException::CException(const CException& other)
-    : m_pInner(std::make_unique<Inner>(Inner{this, other.m_pInner ? other.m_pInner->_message : std::string()})) {}
+CException::CException(const CException& other) : m_pInner(detail::CopyInner(other.m_pInner, this)) {}
 
 CException& CException::operator=(const CException& other) {
-    if (this != &other) {
-        m_pInner = std::make_unique<Inner>(Inner{this, other.m_pInner ? other.m_pInner->_message : std::string()});
-    }
+    m_pInner = detail::CopyInner(other.m_pInner, this);
     return *this;
 }
 
-CException::CException(CException&& other) noexcept : m_pInner(std::move(other.m_pInner)) {
-    if (m_pInner)
-        m_pInner->_pOwner = this;
-}
+CException::CException(CException&& other) noexcept : m_pInner(detail::TakeInner(other.m_pInner, this)) {}
 
 CException& CException::operator=(CException&& other) noexcept {
-    m_pInner = std::move(other.m_pInner);
-    if (m_pInner)
-        m_pInner->_pOwner = this;
+    m_pInner = detail::TakeInner(other.m_pInner, this);
     return *this;
 }
 
 CException::~CException() = default;
 
-const char* CException::Message() const noexcept { return m_pInner ? m_pInner->_message.c_str() : ""; }
+const char* CException::Message() const noexcept {
+    return m_pInner ? m_pInner->_message.c_str() : "";
+}
 
 }  // namespace qel

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 
+#include "qel_inner.h"
+
 namespace qel {
 
 namespace {
@@ -65,34 +67,19 @@ CPath::CPath(const char* text, wchar_t separator) : CPath(separator) {
 }
 
 // The components are copied: the same as normalising the text again, cheaper.
-CPath::CPath(const CPath& other) : CPath(other.Separator()) {
-    if (other.m_pInner) {
-        m_pInner->_text = other.m_pInner->_text;
-        m_pInner->_components = other.m_pInner->_components;
-    }
-}
+CPath::CPath(const CPath& other) : m_pInner(detail::CopyInner(other.m_pInner, this)) {}
 
-CPath::CPath(CPath&& other) noexcept : m_pInner(std::move(other.m_pInner)) {
-    if (m_pInner)
-        m_pInner->_pOwner = this;
-}
+CPath::CPath(CPath&& other) noexcept : m_pInner(detail::TakeInner(other.m_pInner, this)) {}
 
 CPath::~CPath() = default;
 
 CPath& CPath::operator=(const CPath& other) {
-    if (this != &other) {
-        CPath copy(other);
-        *this = std::move(copy);
-    }
+    m_pInner = detail::CopyInner(other.m_pInner, this);
     return *this;
 }
 
 CPath& CPath::operator=(CPath&& other) noexcept {
-    if (this != &other) {
-        m_pInner = std::move(other.m_pInner);
-        if (m_pInner)
-            m_pInner->_pOwner = this;
-    }
+    m_pInner = detail::TakeInner(other.m_pInner, this);
     return *this;
 }
 

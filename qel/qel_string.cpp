@@ -8,6 +8,7 @@
 
 #include "esl_string.h"
 #include "qel_exception.h"
+#include "qel_inner.h"
 
 #define QEL_SOURCE "qel_string"
 
@@ -93,29 +94,23 @@ CWString::CWString(const char* text) {
     Own()._string = std::move(converted);
 }
 
-CWString::CWString(const CWString& other) : CWString(other.c_str(), other.Length()) {}
-
-CWString::CWString(CWString&& other) noexcept : m_pInner(std::move(other.m_pInner)) {
-    if (m_pInner)
-        m_pInner->_pOwner = this;
+CWString::Inner::Inner(const Inner& other) : _pOwner(nullptr) {
+    QEL_FAIL_IF(_string.Append(other._string) != eslErrorSuccess);
 }
+
+CWString::CWString(const CWString& other) : m_pInner(detail::CopyInner(other.m_pInner, this)) {}
+
+CWString::CWString(CWString&& other) noexcept : m_pInner(detail::TakeInner(other.m_pInner, this)) {}
 
 CWString::~CWString() = default;
 
 CWString& CWString::operator=(const CWString& other) {
-    if (this != &other) {
-        Clear();
-        Append(other.c_str(), other.Length());
-    }
+    m_pInner = detail::CopyInner(other.m_pInner, this);
     return *this;
 }
 
 CWString& CWString::operator=(CWString&& other) noexcept {
-    if (this != &other) {
-        m_pInner = std::move(other.m_pInner);
-        if (m_pInner)
-            m_pInner->_pOwner = this;
-    }
+    m_pInner = detail::TakeInner(other.m_pInner, this);
     return *this;
 }
 

@@ -44,8 +44,10 @@ public:
 private:
     // Made on first use: an empty or moved-from string has none.
     struct Inner {
-        CWString* _pOwner;
+        CWString* _pOwner = nullptr;
         EWideString _string;
+        Inner() = default;
+        Inner(const Inner& other);  // raises when memory runs out
     };
     Inner& Own();
 
