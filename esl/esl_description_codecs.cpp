@@ -13,9 +13,6 @@ namespace esl_description {
 
 namespace {
 
-const char* const kEncodingNames[] = {"shift_jis", "utf-8", "iso-2022-jp", "euc-jp", "utf-16"};
-constexpr int kEncodingCount = 5;
-
 ESLError BadEncoding() noexcept {
     return reinterpret_cast<ESLError>(kDescriptionBadEncoding);
 }
@@ -312,6 +309,33 @@ ESLError EncodeEUCJP(const wchar_t* p, std::size_t n, ByteBuffer& out) noexcept 
     return eslErrorSuccess;
 }
 
+using Decoder = ESLError (*)(const BYTE*, std::size_t, UnitBuffer&) noexcept;
+using Encoder = ESLError (*)(const wchar_t*, std::size_t, ByteBuffer&) noexcept;
+
+struct Encoding {
+    int nId;
+    const char* pszName;  // in the declaration, ASCII case ignored on reading
+    Decoder decode;
+    Encoder encode;
+};
+
+const Encoding kEncodings[] = {
+    {EDescription::encodingShiftJIS, "shift_jis", DecodeShiftJIS, EncodeShiftJIS},
+    {EDescription::encodingUTF8, "utf-8", DecodeUTF8, EncodeUTF8},
+    {EDescription::encodingISO2022JP, "iso-2022-jp", DecodeISO2022JP, EncodeISO2022JP},
+    {EDescription::encodingEUCJP, "euc-jp", DecodeEUCJP, EncodeEUCJP},
+    {EDescription::encodingUTF16, "utf-16", DecodeUTF16, EncodeUTF16},
+};
+constexpr int kEncodingCount = sizeof(kEncodings) / sizeof(kEncodings[0]);
+
+const Encoding* FindEncoding(int nEncoding) noexcept {
+    for (const Encoding& e : kEncodings) {
+        if (e.nId == nEncoding)
+            return &e;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool Carries(int nEncoding, wchar_t ch) noexcept {
@@ -350,42 +374,18 @@ int HexDigitValue(wchar_t ch) noexcept {
 }
 
 ESLError DecodeText(int nEncoding, const BYTE* ptrData, std::size_t nBytes, UnitBuffer& out) noexcept {
-    switch (nEncoding) {
-    case EDescription::encodingShiftJIS:
-        return DecodeShiftJIS(ptrData, nBytes, out);
-    case EDescription::encodingUTF8:
-        return DecodeUTF8(ptrData, nBytes, out);
-    case EDescription::encodingISO2022JP:
-        return DecodeISO2022JP(ptrData, nBytes, out);
-    case EDescription::encodingEUCJP:
-        return DecodeEUCJP(ptrData, nBytes, out);
-    case EDescription::encodingUTF16:
-        return DecodeUTF16(ptrData, nBytes, out);
-    default:
-        return BadEncoding();
-    }
+    const Encoding* e = FindEncoding(nEncoding);
+    return e ? e->decode(ptrData, nBytes, out) : BadEncoding();
 }
 
 ESLError EncodeText(int nEncoding, const wchar_t* ptrText, std::size_t nUnits, ByteBuffer& out) noexcept {
-    switch (nEncoding) {
-    case EDescription::encodingShiftJIS:
-        return EncodeShiftJIS(ptrText, nUnits, out);
-    case EDescription::encodingUTF8:
-        return EncodeUTF8(ptrText, nUnits, out);
-    case EDescription::encodingISO2022JP:
-        return EncodeISO2022JP(ptrText, nUnits, out);
-    case EDescription::encodingEUCJP:
-        return EncodeEUCJP(ptrText, nUnits, out);
-    case EDescription::encodingUTF16:
-        return EncodeUTF16(ptrText, nUnits, out);
-    default:
-        return BadEncoding();
-    }
+    const Encoding* e = FindEncoding(nEncoding);
+    return e ? e->encode(ptrText, nUnits, out) : BadEncoding();
 }
 
 int FindEncodingName(const char* ptrName, std::size_t nLength) noexcept {
-    for (int i = 0; i < kEncodingCount; ++i) {
-        const char* pszName = kEncodingNames[i];
+    for (const Encoding& e : kEncodings) {
+        const char* pszName = e.pszName;
         if (std::strlen(pszName) != nLength)
             continue;
         std::size_t j = 0;
@@ -397,14 +397,15 @@ int FindEncodingName(const char* ptrName, std::size_t nLength) noexcept {
                 break;
         }
         if (j == nLength)
-            return i;
+            return e.nId;
     }
     return -1;
 }
 
 const char* GetEncodingName(int nEncoding) noexcept {
     // UTF-16 writes no name: its content follows 8-bit declaration bytes.
-    return (nEncoding >= 0 && nEncoding < 4) ? kEncodingNames[nEncoding] : "";
+    const Encoding* e = FindEncoding(nEncoding);
+    return e && nEncoding != EDescription::encodingUTF16 ? e->pszName : "";
 }
 
 const wchar_t* ScanNumber(const wchar_t* p, const wchar_t* pEnd, ScannedNumber& result) noexcept {

@@ -167,8 +167,7 @@ void Writer::PutText(const EWideString& wstr, int nDepth) noexcept {
     const wchar_t* const pEnd = p + wstr.GetLength();
     // U+3F3C U+6D78 are the UTF-16 bytes "<?xm": at the start of a file they
     // would be taken for a declaration.
-    if (p < pEnd && *p == 0x3F3C && m_nEncoding == EDescription::encodingUTF16 && m_nWritten == 0 &&
-        m_wide.IsEmpty())
+    if (p < pEnd && *p == 0x3F3C && m_nEncoding == EDescription::encodingUTF16 && m_nWritten == 0 && m_wide.IsEmpty())
         PutReference(*p++);
     while (p < pEnd) {
         const wchar_t* pRun = p;
