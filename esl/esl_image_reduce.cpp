@@ -172,7 +172,7 @@ private:
     HeapArray<std::uint32_t> m_columnWeights;
     int m_pairsPerColumn = 0;
     int m_weightStride = 0;
-    HeapArray<std::int16_t> m_sums16;  // 8 per pair: ceil(n / 2) pairs and m_pairsPerColumn zero ones
+    HeapArray<std::int16_t> m_sums16;     // 8 per pair: ceil(n / 2) pairs and m_pairsPerColumn zero ones
     HeapArray<std::int16_t> m_partial16;  // n x 4: whole lines summed so far, for lines of many
 };
 
@@ -569,7 +569,8 @@ template <int K>
 ESL_SSE2 inline __m128i SumOfColumn(const __m128i* pairs, const std::int32_t* first, const std::uint32_t* weights,
                                     int stride, int count, int j) {
     const std::uint32_t* w = weights + static_cast<std::size_t>(j) * stride;
-    return K ? ColumnSum<K ? K : 1>(pairs + first[j], w) : ColumnSumAny(pairs + first[j], w, count);
+    constexpr int kPairs = K ? K : 1;  // instantiated for K = 0 too, never called there
+    return K ? ColumnSum<kPairs>(pairs + first[j], w) : ColumnSumAny(pairs + first[j], w, count);
 }
 
 template <int K>
