@@ -18,6 +18,11 @@ inline DWORD Get32(const ImageBuffer* p, int x, int y) {
     return *Pixel32(p, x, y);
 }
 
+// Channel c (0 blue, 1 green, 2 red, 3 the fourth byte) of a pixel.
+inline int Channel(DWORD pixel, int c) {
+    return static_cast<int>((pixel >> (8 * c)) & 0xFF);
+}
+
 inline void FillRandom(ImageBuffer* p, unsigned seed) {
     std::mt19937 rng(seed);
     for (int y = 0; y < p->nHeight; ++y)
