@@ -77,7 +77,7 @@ TEST(Reduce, EveryPathGivesTheExactRoundedMean) {
         {"narrow: whole lines summed eight at a time", 13, 120, 7, 3},
         {"whole lines and edges, over 128 units a line", 21, 300, 10, 7},
         {"line pairs: more than 128 whole lines", 5, 131, 3, 1},
-        {"line pairs: no whole line, over 128 units a line", 6, 131, 4, 130},
+        {"whole lines: none whole, over 128 units a line", 6, 131, 4, 130},
         {"narrow: enlarged down and across", 10, 5, 23, 6},
         {"one pixel", 1, 1, 1, 1},
     };
