@@ -28,9 +28,9 @@ public:
     // The entry that followed becomes current (the first after the last).
     void EraseCurrent();
 
-    // Every entry from the current one once around, CR LF after each; written
-    // with the settings.
-    void WriteList(const char* path) const;
+    // Every entry from the current one once around, CR LF after each, as a
+    // list file at path; nothing is reported.
+    void WriteList(const wchar_t* path) const;
 
 private:
     uint32_t OpenListFile(const wchar_t* path);
