@@ -98,41 +98,27 @@ bool App::OnCreate(HWND hwnd) {
     if (!Reload())
         return false;
     Layout(hwnd);
-    return ::SetWindowPos(hwnd, nullptr, rc.left, rc.top, width, height, SWP_SHOWWINDOW) != FALSE;
+    m_bCreated = ::SetWindowPos(hwnd, nullptr, rc.left, rc.top, width, height, SWP_SHOWWINDOW) != FALSE;
+    return m_bCreated;
 }
 
 void App::OnDestroy(HWND hwnd) {
     StopAnimation(hwnd);
     // Not asked to quit: each loader finishes the pass it is in.
     WaitLoaders();
-    if (m_bWriteLastSz)
-        WriteLastList();
-    try {
-        WriteSettings();
-    } catch (...) {
-        // A settings file that cannot be written must not stop the ending.
+    // A start that failed half-way knows neither the book nor the settings:
+    // it must not write an empty list or the defaults over the user's files.
+    if (m_bCreated) {
+        if (m_bWriteLastSz)
+            WriteLastList();
+        try {
+            WriteSettings();
+        } catch (...) {
+            // A settings file that cannot be written must not stop the ending.
+        }
     }
     ::PostQuitMessage(0);
 }
-
-//--- Placeholders for later stages
-
-void App::DeleteCurrent(HWND hwnd) {
-    Layout(hwnd);
-}
-void App::SetWallPaper(HWND) {}
-void App::ChangeBkColor(HWND) {}
-
-void App::ReadSettings(DWORD& /*dwBkColor*/) {
-    try {
-        // Placeholder: the settings file comes with the settings work.
-    } catch (...) {
-        // An unreadable settings file keeps what was read before the error.
-    }
-}
-
-void App::WriteSettings() {}
-void App::WriteLastList() {}
 
 //--- The window procedure
 

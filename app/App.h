@@ -92,6 +92,10 @@ private:
     POINT m_ptLeft = {0, 0};
     POINT m_ptRight = {0, 0};
     bool m_bInDialog = false;
+    // OnCreate ran to its end: only then are the user's files written at exit.
+    bool m_bCreated = false;
+    // The settings file is there but could not be read: it is left as it is.
+    bool m_bKeepSettingsFile = false;
 };
 
 // The window procedure of the class "velk58". An exception raised while a
