@@ -3,6 +3,9 @@
 // "last.sz7" written at the same time.
 #include <windows.h>
 
+#include <cctype>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -27,12 +30,66 @@ bool SettingsPath(std::string& path) {
     return true;
 }
 
+// The whole file; false when it cannot be opened or read.
+bool ReadBytes(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.good() || in.eof();
+}
+
+bool IsUtf8(const std::string& bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+        size_t more = 0;
+        if (lead >= 0xF0 && lead <= 0xF4)
+            more = 3;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            more = 2;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            more = 1;
+        else if (lead >= 0x80)
+            return false;
+        if (bytes.size() - i <= more)
+            return false;
+        for (size_t k = 1; k <= more; ++k) {
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+// Text that the reader would decode as other text without complaint:
+// UTF-16 (a settings file has no NUL byte), or bytes that are no UTF-8 in a
+// file that says it is UTF-8. Saving would replace the user's text with what
+// was made of it.
+bool IsMisencoded(const std::string& bytes) {
+    if (bytes.find('\0') != std::string::npos)
+        return true;
+    if (bytes.compare(0, 5, "<?xml") != 0)
+        return false;
+    std::string declaration = bytes.substr(0, bytes.find("?>"));
+    for (char& c : declaration)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return declaration.find("utf-8") != std::string::npos && !IsUtf8(bytes);
+}
+
 }  // namespace
 
 void App::ReadSettings(DWORD& dwBkColor) {
     std::string path;
     if (!SettingsPath(path))
         return;
+    // The defaults stay when the file cannot be read. One that is there all
+    // the same holds bindings we do not know: it is the user's to mend, not
+    // ours to overwrite at exit.
+    std::string bytes;
+    if (!ReadBytes(path, bytes) || IsMisencoded(bytes)) {
+        m_bKeepSettingsFile = ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        return;
+    }
     try {
         qel::CSerializationReader ar(path.c_str(), kSection);
         ar.ReadInteger("bkColor.dwPixelCode", dwBkColor);
@@ -55,10 +112,7 @@ void App::ReadSettings(DWORD& dwBkColor) {
             ar.End();
         }
     } catch (...) {
-        // The defaults stay. A file that is there but cannot be read holds
-        // bindings we do not know: it is the user's to mend, not ours to
-        // overwrite at exit.
-        m_bKeepSettingsFile = ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        m_bKeepSettingsFile = true;
     }
 }
 
