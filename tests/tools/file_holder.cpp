@@ -1,0 +1,30 @@
+// Test tool: holds files open without sharing, as another program might, so
+// that nobody else can open, replace or delete them meanwhile.
+// Usage: file_holder FLAG_FILE PATH...; prints "held" once every PATH is
+// open, then holds them while FLAG_FILE exists (60 s at most).
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+int main(int argc, char** argv) {
+    if (argc < 3)
+        return 2;
+    std::vector<HANDLE> held;
+    for (int i = 2; i < argc; ++i) {
+        HANDLE file = ::CreateFileA(argv[i], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            std::printf("cannot open %s\n", argv[i]);
+            return 1;
+        }
+        held.push_back(file);
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    const DWORD start = ::GetTickCount();
+    while (::GetFileAttributesA(argv[1]) != INVALID_FILE_ATTRIBUTES && ::GetTickCount() - start < 60000)
+        ::Sleep(50);
+    for (HANDLE file : held)
+        ::CloseHandle(file);
+    return 0;
+}
