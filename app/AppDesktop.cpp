@@ -62,7 +62,7 @@ void App::DeleteCurrent(HWND hwnd) {
     // file that the bin cannot take stays, but its page leaves the book.
     if (path && ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES && RecycleBinTakes(path))
         qel::RemoveFile(path, true);
-    if (!EraseCurrentPage(m_list, m_slots, m_head, [] { return boost::make_shared<qel::CPicture>(); })) {
+    if (!EraseCurrentPage(m_list, m_slots, m_head, m_released, [] { return boost::make_shared<qel::CPicture>(); })) {
         // The last page is gone; the loaders stay stopped.
         ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
         return;

@@ -52,12 +52,19 @@ TEST(PageEraseTest, EverySlotLeftHoldsThePageItsOffsetNames) {
                 slots[(head + 6 + k) % 6] = std::make_shared<std::string>(list.At(k));
             const std::array<PagePtr, 6> before = slots;
 
-            const bool left = EraseCurrentPage(list, slots, head, [] { return std::make_shared<std::string>(); });
+            std::vector<PagePtr> released;
+            const bool left =
+                EraseCurrentPage(list, slots, head, released, [] { return std::make_shared<std::string>(); });
 
             ASSERT_EQ(c.pages > 1, left);
             if (!left) {
                 EXPECT_EQ(before, slots) << "the ring of a closing viewer is not touched";
                 continue;
+            }
+            for (const PagePtr& page : before) {
+                const bool inRing = std::find(slots.begin(), slots.end(), page) != slots.end();
+                const bool inReleased = std::find(released.begin(), released.end(), page) != released.end();
+                EXPECT_NE(inRing, inReleased) << "each picture stays in the ring or goes to be freed: " << *page;
             }
             for (int k = -2; k <= 3; ++k) {
                 SCOPED_TRACE(testing::Message() << "slot " << k);
