@@ -223,31 +223,14 @@ TEST(ReadDescription, Utf16LittleEndianDropsAnOddByte) {
     EXPECT_EQ(L"a{v=\u65e5}(\"x\")", DumpContents(doc.root));
 }
 
-TEST(ReadDescription, BrokenBytesNeverReadPastTheInput) {
-    const std::string cases[] = {
-        std::string(kDecl) + "<a>x</a>\xE3\x81",
-        std::string(kDecl) + "<a>\xE3</a>",
-        std::string(kDecl) + "<a>\xFF",
-        std::string(kDecl) + std::string("<a>\0</a>", 8),
-        std::string("<?xml version=\"1.0\" encoding=\"iso-2022-jp\"?><a>\x1B$BF"),
-        std::string("<?xml version=\"1.0\" encoding=\"euc-jp\"?><a>\xC6"),
-        std::string("<?xml version=\"1.0\" encoding=\"euc-jp\"?><a>\x8F\xA1"),
-        std::string("<?xml"),
-        std::string("<?xml encoding=\"utf-8\""),
-    };
-    for (const std::string& input : cases) {
-        SCOPED_TRACE(input);
-        Doc doc;
-        // Exact bytes in a block of their own, so that a read past it would
-        // touch memory that is not ours.
-        doc.Read(input);
-    }
+// A cut UTF-8 sequence ends with the data; Shift-JIS text ends at a zero.
+TEST(ReadDescription, TextEndsWithTheDataOrItsFirstZeroByte) {
     Doc doc;
     EXPECT_EQ(0, doc.Read(std::string(kDecl) + "<a>x</a>\xE3\x81"));
     EXPECT_EQ(L"a", Str(doc.root.GetContentAt(0)->GetTag()));
     Doc sjis;
     EXPECT_EQ(0, sjis.Read(std::string("<a/>\0<b/>", 9)));
-    EXPECT_EQ(L"a", DumpContents(sjis.root)) << "Shift-JIS text ends at its first zero byte";
+    EXPECT_EQ(L"a", DumpContents(sjis.root));
 }
 
 TEST(ReadDescription, UnknownEncodingNumberLeavesTheTree) {
@@ -444,26 +427,6 @@ TEST(WriteDescription, TheShiftJisFamilyEscapesWhatItCannotCarryOrRefuses) {
         EXPECT_EQ(reinterpret_cast<ESLError>(kDescriptionUncarriedUnit), bad.WriteDescription(file, 0, dwFlags, 0));
         EXPECT_EQ(0u, file.GetLength()) << "nothing is written";
         EXPECT_NE("", Write(bad, dwFlags, EDescription::encodingUTF8));
-    }
-}
-
-TEST(WriteDescription, EveryEncodingReadsBack) {
-    EDescription root;
-    EDescription* a = root.GetContentTag(L"a");
-    a->SetAttrString(L"v", EWideString(L"\u3042\uff71 &\"x"));
-    EDescription* t = a->CreateDescription();
-    t->SetText(L"\u65e5\u672c\u8a9e\n\uff71\uff72 <>");
-    a->AddContent(t);
-    a->GetContentTag(L"\u5b50");
-    for (int enc = 0; enc < 5; ++enc) {
-        SCOPED_TRACE(enc);
-        // UTF-16 content after an 8-bit declaration cannot be read whole: its
-        // round trip has no declaration.
-        const DWORD dwFlags = enc == EDescription::encodingUTF16 ? 0u : DWORD(EDescription::flagXMLDeclaration);
-        const std::string written = Write(root, dwFlags, enc);
-        EDescription back;
-        EXPECT_EQ(0, ReadInto(back, written, enc == 4 ? EDescription::modeXML : EDescription::modeAuto, enc));
-        EXPECT_EQ(DumpContents(root), DumpContents(back));
     }
 }
 

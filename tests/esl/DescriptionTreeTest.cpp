@@ -23,12 +23,8 @@ std::wstring AttrString(const EDescription& node, const wchar_t* pwszName) {
 // A node type of its own, to see that every child is made by the factory.
 class CountingNode : public EDescription {
 public:
-    static constexpr const char* kClassName = "CountingNode";
+    ESL_RUNTIME_CLASS("CountingNode", EDescription);
     explicit CountingNode(int* pnCreated) : m_pnCreated(pnCreated) {}
-    const char* ClassName() const noexcept override { return kClassName; }
-    void* DynamicCast(const char* pszClassName) noexcept override {
-        return IsClassName(pszClassName, kClassName) ? this : EDescription::DynamicCast(pszClassName);
-    }
     EDescription* CreateDescription() noexcept override {
         ++*m_pnCreated;
         return new CountingNode(m_pnCreated);

@@ -15,14 +15,11 @@ namespace {
 // In Shift-JIS: "ESL " then の (82 CC) and 解 (89 F0) begin it.
 const char kTitle[] = "ESL の解放されていないメモリブロックがあります\n";
 
-// The expected line, written out independently of the heap's own formatting.
-std::string Line(const void* p, int size, int shown) {
-    char text[128];
-    int n =
-        std::snprintf(text, sizeof text, "block %08" PRIXPTR "H (%d bytes) :", reinterpret_cast<uintptr_t>(p), size);
-    for (int i = 0; i < shown; ++i)
-        n += std::snprintf(text + n, sizeof text - n, " %02X", static_cast<const unsigned char*>(p)[i]);
-    return std::string(text) + "\n";
+// A dump line: the block's address, its length, then up to 16 bytes.
+std::string Line(const void* p, const char* rest) {
+    char address[32];
+    std::snprintf(address, sizeof address, "%08" PRIXPTR, reinterpret_cast<uintptr_t>(p));
+    return std::string("block ") + address + "H " + rest + "\n";
 }
 
 void* Filled(HESLHEAP heap, DWORD size, DWORD fill, unsigned char first) {
@@ -46,7 +43,11 @@ TEST(HeapDump, ListsBlocksInUseInAddressOrder) {
     DumpCapture capture;
     eslHeapDump(heap.get(), 100);
     // Blocks are cut from the end of a segment: later ones lie lower.
-    EXPECT_EQ(kTitle + Line(c, 40, 16) + Line(b, 16, 16) + Line(a, 8, 8) + Line(large, 40000, 16), DumpCapture::Text());
+    EXPECT_EQ(kTitle + Line(c, "(40 bytes) : F8 F9 FA FB FC FD FE FF 00 01 02 03 04 05 06 07") +
+                  Line(b, "(16 bytes) : 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F") +
+                  Line(a, "(8 bytes) : A0 A1 A2 A3 A4 A5 A6 A7") +
+                  Line(large, "(40000 bytes) : 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"),
+              DumpCapture::Text());
     EXPECT_EQ(5u, DumpCapture::Calls().size()) << "one write per line";
     EXPECT_EQ("ESL \x82\xCC\x89\xF0", DumpCapture::Text().substr(0, 8));
 }
@@ -59,7 +60,8 @@ TEST(HeapDump, StopsAfterTheGivenNumberOfLines) {
     {
         DumpCapture capture;
         eslHeapDump(heap.get(), 2);
-        EXPECT_EQ(kTitle + Line(c, 32, 16) + Line(b, 32, 16), DumpCapture::Text());
+        const char* const kZeros = "(32 bytes) : 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+        EXPECT_EQ(kTitle + Line(c, kZeros) + Line(b, kZeros), DumpCapture::Text());
     }
     DumpCapture capture;
     eslHeapDump(heap.get(), 0);

@@ -305,17 +305,6 @@ TEST(StringSubstrings, CountsAreClippedToTheString) {
     EXPECT_EQ("ef", Narrow(s.Right(2)));
     EXPECT_EQ("abcdef", Narrow(s.Right(INT_MAX)));
     EXPECT_EQ("", Narrow(EString().Middle(0, 5)));
-
-    std::mt19937 random(58);
-    const std::wstring model = L"0123456789";
-    const EWideString w(model.c_str());
-    std::uniform_int_distribution<int> value(-15, 15);
-    for (int i = 0; i < 2000; ++i) {
-        const int start = value(random), count = value(random);
-        const std::size_t from = static_cast<std::size_t>(std::max(0, std::min(start, 10)));
-        const std::wstring expected = model.substr(from, count < 0 ? std::wstring::npos : count);
-        ASSERT_EQ(expected, Wide(w.Middle(start, count))) << start << ", " << count;
-    }
 }
 
 //--- paths and case

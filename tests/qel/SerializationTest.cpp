@@ -172,18 +172,6 @@ TEST_F(Serialization, DefaultsGiveTheFileOfTheViewerAndASecondSaveTheSameBytes) 
     EXPECT_EQ(kDefaultBindings, defaults.keys);
 }
 
-TEST_F(Serialization, ReadsBackWhatWasWritten) {
-    Settings s;
-    s.dwColor = 0x00123456u;
-    s.bWriteLastSz = false;
-    s.keys = {{0x41, 4}, {0x70, 1}, {0x0D, 0}};
-    SaveLikeTheViewer(m_path, s);
-    const Settings back = LoadLikeTheViewer(m_path);
-    EXPECT_EQ(s.dwColor, back.dwColor);
-    EXPECT_EQ(s.bWriteLastSz, back.bWriteLastSz);
-    EXPECT_EQ(s.keys, back.keys);
-}
-
 TEST_F(Serialization, EverythingNotWrittenSurvivesInDocumentOrder) {
     auto file = [](const char* value, const char* added) {
         return std::string(kDecl) +
