@@ -48,6 +48,14 @@ inline wchar_t FoldAscii(wchar_t ch) noexcept {
 }
 bool EqualNoCase(const wchar_t* a, std::size_t na, const wchar_t* b, std::size_t nb) noexcept;
 
+// The named character references of text and XML values; "nbsp" is a plain
+// space here, not U+00A0 (and the writer writes a space as "&#32;").
+struct Entity {
+    const wchar_t* pwszName;
+    wchar_t ch;
+};
+constexpr Entity kEntities[] = {{L"lt", L'<'}, {L"gt", L'>'}, {L"quot", L'"'}, {L"amp", L'&'}, {L"nbsp", L' '}};
+
 // The length of the comment at p (on the '!' of "!--") through the '>' that
 // follows at least two '-', or 0 when it does not end within n units.
 inline std::size_t CommentEnd(const wchar_t* p, std::size_t n) noexcept {

@@ -22,15 +22,8 @@ const char kMsgCharCodeNoSemicolon[] = "&#xxx; 構文がセミコロンで閉じ
 const char kMsgBareAmpersand[] = "& 記号は &amp; と記述しなければなりません。\n";
 const char kMsgEntityNoSemicolon[] = "特殊文字の終端はセミコロンで終わらなければなりません。\n";
 
-struct Entity {
-    const wchar_t* pwszName;
-    wchar_t ch;
-};
-// "nbsp" is a plain space here, not U+00A0.
-const Entity kEntities[] = {{L"lt", L'<'}, {L"gt", L'>'}, {L"quot", L'"'}, {L"amp", L'&'}, {L"nbsp", L' '}};
-
 wchar_t FindEntity(const wchar_t* p, std::size_t n) noexcept {
-    for (const Entity& e : kEntities) {
+    for (const esl_description::Entity& e : esl_description::kEntities) {
         if (std::wcslen(e.pwszName) == n && std::wmemcmp(e.pwszName, p, n) == 0)
             return e.ch;
     }

@@ -96,26 +96,26 @@ ESLError EDescription::SetSortedAttrs(EGenArray<Attribute>& attributes) noexcept
     return eslErrorSuccess;
 }
 
+namespace {
+
+// The attribute's value scanned by the number rule; false when it is missing
+// or not a number.
+bool ScanAttr(const EWideString* pValue, esl_description::ScannedNumber& number) noexcept {
+    const wchar_t* p = pValue ? pValue->CharPtr() : nullptr;
+    return p && esl_description::ScanNumber(p, p + pValue->GetLength(), number);
+}
+
+}  // namespace
+
 int EDescription::GetAttrInteger(const wchar_t* pwszName, int nDefault) const noexcept {
-    const EWideString* pValue = GetAttrValue(pwszName);
-    if (!pValue)
-        return nDefault;
     esl_description::ScannedNumber number;
-    const wchar_t* p = pValue->CharPtr();
-    if (!esl_description::ScanNumber(p, p + pValue->GetLength(), number))
-        return nDefault;
-    return static_cast<int>(static_cast<std::uint32_t>(number.nInteger));
+    return ScanAttr(GetAttrValue(pwszName), number) ? static_cast<int>(static_cast<std::uint32_t>(number.nInteger))
+                                                    : nDefault;
 }
 
 double EDescription::GetAttrReal(const wchar_t* pwszName, double rDefault) const noexcept {
-    const EWideString* pValue = GetAttrValue(pwszName);
-    if (!pValue)
-        return rDefault;
     esl_description::ScannedNumber number;
-    const wchar_t* p = pValue->CharPtr();
-    if (!esl_description::ScanNumber(p, p + pValue->GetLength(), number))
-        return rDefault;
-    return number.rValue;
+    return ScanAttr(GetAttrValue(pwszName), number) ? number.rValue : rDefault;
 }
 
 void EDescription::GetAttrString(EWideString& wstrValue, const wchar_t* pwszName,

@@ -144,22 +144,15 @@ bool Writer::EscapeSpecial(wchar_t c) noexcept {
         PutReference(c);
         return true;
     }
-    switch (c) {
-    case L'<':
-        Put(L"&lt;", 4);
-        return true;
-    case L'>':
-        Put(L"&gt;", 4);
-        return true;
-    case L'"':
-        Put(L"&quot;", 6);
-        return true;
-    case L'&':
-        Put(L"&amp;", 5);
-        return true;
-    default:
-        return false;
+    for (const esl_description::Entity& e : esl_description::kEntities) {
+        if (e.ch == c) {
+            Put(L'&');
+            Put(e.pwszName, std::wcslen(e.pwszName));
+            Put(L';');
+            return true;
+        }
     }
+    return false;
 }
 
 void Writer::PutText(const EWideString& wstr, int nDepth) noexcept {

@@ -13,22 +13,21 @@ constexpr std::uint64_t kMax32 = 0xFFFFFFFFu;
 constexpr DWORD kMaxMemoryBlock = 0x7FFFF000u;
 constexpr DWORD kMemoryGrain = 4096;
 
+// The system's flags for the open flags of a pair of (ours, its) rows.
+DWORD MapFlags(DWORD dwFlags, const DWORD (&rows)[2][2]) {
+    return ((dwFlags & rows[0][0]) ? rows[0][1] : 0) | ((dwFlags & rows[1][0]) ? rows[1][1] : 0);
+}
+
 DWORD AccessOf(DWORD dwFlags) {
-    DWORD access = 0;
-    if (dwFlags & ESLFileObject::modeRead)
-        access |= GENERIC_READ;
-    if (dwFlags & ESLFileObject::modeWrite)
-        access |= GENERIC_WRITE;
-    return access;
+    static const DWORD kRows[2][2] = {{ESLFileObject::modeRead, GENERIC_READ},
+                                      {ESLFileObject::modeWrite, GENERIC_WRITE}};
+    return MapFlags(dwFlags, kRows);
 }
 
 DWORD ShareOf(DWORD dwFlags) {
-    DWORD share = 0;
-    if (dwFlags & ESLFileObject::shareRead)
-        share |= FILE_SHARE_READ;
-    if (dwFlags & ESLFileObject::shareWrite)
-        share |= FILE_SHARE_WRITE;
-    return share;
+    static const DWORD kRows[2][2] = {{ESLFileObject::shareRead, FILE_SHARE_READ},
+                                      {ESLFileObject::shareWrite, FILE_SHARE_WRITE}};
+    return MapFlags(dwFlags, kRows);
 }
 
 // Critical-error boxes ("insert a disk") suppressed for this thread only, so

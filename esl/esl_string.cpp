@@ -163,10 +163,8 @@ ESLError EGenString<T>::Grow(int nLength) noexcept {
         return eslErrorInvalidParameter;
     if (m_pBuffer && nLength <= m_nCapacity)
         return eslErrorSuccess;
-    std::int64_t capacity = static_cast<std::int64_t>(nLength) + nLength / 2 + 1;
-    if (capacity > kMaxLength)
-        capacity = kMaxLength;
-    return AllocateExactly(static_cast<int>(capacity));
+    const std::int64_t capacity = static_cast<std::int64_t>(nLength) + nLength / 2 + 1;
+    return EGenString::Reserve(static_cast<int>(capacity > kMaxLength ? kMaxLength : capacity));
 }
 
 template <class T>
