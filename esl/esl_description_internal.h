@@ -56,6 +56,12 @@ struct Entity {
 };
 constexpr Entity kEntities[] = {{L"lt", L'<'}, {L"gt", L'>'}, {L"quot", L'"'}, {L"amp", L'&'}, {L"nbsp", L' '}};
 
+// Backslash escapes of dialect values by letter: the letter at i stands for
+// the unit at i. The writer uses the first four; the rest it writes as "\x".
+constexpr wchar_t kDialectLetters[] = L"\\nrtvbaf?\"'";
+constexpr wchar_t kDialectUnits[] = L"\\\n\r\t\v\b\a\f?\"'";
+constexpr int kDialectLettersWritten = 4;
+
 // The length of the comment at p (on the '!' of "!--") through the '>' that
 // follows at least two '-', or 0 when it does not end within n units.
 inline std::size_t CommentEnd(const wchar_t* p, std::size_t n) noexcept {

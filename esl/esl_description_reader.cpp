@@ -318,8 +318,6 @@ int OctalDigit(wchar_t c) noexcept {
 }
 
 void Parser::DecodeDialectValue(const wchar_t* p, const wchar_t* pEnd) noexcept {
-    static const wchar_t kFrom[] = L"nrtvbaf?\\\"'";
-    static const wchar_t kTo[] = L"\n\r\t\v\b\a\f?\\\"'";
     if (!m_values.Expect(pEnd - p)) {
         m_bOutOfMemory = true;
         return;
@@ -331,8 +329,8 @@ void Parser::DecodeDialectValue(const wchar_t* p, const wchar_t* pEnd) noexcept 
             continue;
         }
         const wchar_t e = *p;
-        if (const wchar_t* pFound = std::wcschr(kFrom, e); pFound && e) {
-            m_values.PushBack(kTo[pFound - kFrom]);
+        if (const wchar_t* pFound = std::wcschr(esl_description::kDialectLetters, e); pFound && e) {
+            m_values.PushBack(esl_description::kDialectUnits[pFound - esl_description::kDialectLetters]);
             ++p;
         } else if (e == L'x' && p + 1 < pEnd && esl_description::HexDigitValue(p[1]) >= 0) {
             ++p;

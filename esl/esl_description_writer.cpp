@@ -193,31 +193,22 @@ void Writer::EscapeValue(const EWideString& wstr, UnitBuffer& out) noexcept {
                 Put(c);
             continue;
         }
-        switch (c) {
-        case L'\n':
-            Put(L"\\n", 2);
-            break;
-        case L'\r':
-            Put(L"\\r", 2);
-            break;
-        case L'\t':
-            Put(L"\\t", 2);
-            break;
-        case L'\\':
-            Put(L"\\\\", 2);
-            break;
-        default:
-            if (c < 0x20 || c == L'"' || c == L'\'' || !Carries(c)) {
-                static const wchar_t kHex[] = L"0123456789ABCDEF";
-                Put(L"\\x", 2);
-                // The reader takes up to three digits.
-                if (c > 0xFF || (i + 1 < n && esl_description::HexDigitValue(p[i + 1]) >= 0))
-                    Put(kHex[(c >> 8) & 15]);
-                Put(kHex[(c >> 4) & 15]);
-                Put(kHex[c & 15]);
-            } else {
-                Put(c);
-            }
+        const wchar_t* pUnit = std::wmemchr(esl_description::kDialectUnits, c, esl_description::kDialectLettersWritten);
+        if (pUnit) {
+            Put(L'\\');
+            Put(esl_description::kDialectLetters[pUnit - esl_description::kDialectUnits]);
+            continue;
+        }
+        if (c < 0x20 || c == L'"' || c == L'\'' || !Carries(c)) {
+            static const wchar_t kHex[] = L"0123456789ABCDEF";
+            Put(L"\\x", 2);
+            // The reader takes up to three digits.
+            if (c > 0xFF || (i + 1 < n && esl_description::HexDigitValue(p[i + 1]) >= 0))
+                Put(kHex[(c >> 8) & 15]);
+            Put(kHex[(c >> 4) & 15]);
+            Put(kHex[c & 15]);
+        } else {
+            Put(c);
         }
     }
     // Escaped at the end of the line buffer, then moved out of it.
