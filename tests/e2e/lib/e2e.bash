@@ -97,7 +97,7 @@ e2e_expect_exit() {
 }
 
 # e2e_color_book NAME PAGE...: a folder of solid-colour pages p01, p02, ...
-# named in page order; each PAGE is COLOR:WxH[:FORMAT], COLOR as rrggbb and
+# named in page order; each PAGE is COLOR:WxH[:FORMAT], COLOR as rrggbb[aa] and
 # FORMAT a file extension (png by default). Prints the Windows path.
 e2e_color_book() {
     local dir=$E2E_DIR/$1 i=0 page color size format
@@ -111,10 +111,20 @@ e2e_color_book() {
     e2e_winpath "$dir"
 }
 
-# e2e_color_page FILE COLOR WxH: one solid-colour picture.
+# e2e_color_page FILE COLOR WxH: one solid-colour picture. COLOR rrggbbaa
+# gives a PNG or WebP an alpha channel; WebP is cwebp's (lossy) from a PNG.
 e2e_color_page() {
     local file=$1 format=${1##*.}
-    [ "$format" = bmp ] && file="BMP3:$file"
+    case $format in
+    bmp) file="BMP3:$file" ;;
+    png) [ ${#2} -eq 8 ] && file="PNG32:$file" ;;
+    webp)
+        e2e_color_page "$file.png" "$2" "$3"
+        cwebp -quiet "$file.png" -o "$file"
+        rm "$file.png"
+        return
+        ;;
+    esac
     convert -size "$3" "xc:#$2" -type TrueColor "$file"
 }
 
