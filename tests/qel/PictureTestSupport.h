@@ -16,6 +16,7 @@
 #include "esl_handle.h"
 #include "esl_image.h"
 #include "esl_string.h"
+#include "qel/Thrown.h"
 #include "qel_exception.h"
 
 namespace picturetest {
@@ -77,19 +78,6 @@ inline void WriteBmp(const std::wstring& path, int w, int h, const std::function
     ERawFile file;
     ASSERT_EQ(0, file.Open(EString(path.c_str()), ESLFileObject::modeCreate | ESLFileObject::modeWrite));
     ASSERT_EQ(0, writer.Write(file));
-}
-
-// What fn throws: a CException's message, "int N", or "" for nothing.
-template <typename Fn>
-std::string Thrown(Fn&& fn) {
-    try {
-        fn();
-    } catch (const qel::CException& e) {
-        return e.Message();
-    } catch (int n) {
-        return "int " + std::to_string(n);
-    }
-    return "";
 }
 
 // A fresh folder per test under the temporary folder, removed afterwards.
