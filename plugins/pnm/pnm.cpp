@@ -179,6 +179,41 @@ void RawRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
     }
 }
 
+std::uint32_t Load32(const unsigned char* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+void Store32(unsigned char* p, std::uint32_t v) {
+    std::memcpy(p, &v, 4);
+}
+
+// Byte b (0 lowest) of a little-endian word, moved to byte to.
+constexpr std::uint32_t Move(std::uint32_t w, unsigned b, unsigned to) {
+    return (w >> (8 * b) & 0xFF) << (8 * to);
+}
+
+// Raw 8-bit colour with maxval 255 needs no scaling, only red and blue
+// swapped: four pixels (three words) at a time, the rest one by one.
+void RawRgb8Row(const SRowContext& c, CCursor& in, unsigned char* dst) {
+    const std::uint32_t width = c.header.width;
+    const unsigned char* src = in.Take(static_cast<std::size_t>(c.header.RawRowBytes()));
+    std::uint32_t x = 0;
+    for (; x + 4 <= width; x += 4, src += 12, dst += 12) {
+        // Source bytes R0 G0 B0 R1 | G1 B1 R2 G2 | B2 R3 G3 B3.
+        const std::uint32_t w0 = Load32(src), w1 = Load32(src + 4), w2 = Load32(src + 8);
+        Store32(dst, Move(w0, 2, 0) | Move(w0, 1, 1) | Move(w0, 0, 2) | Move(w1, 1, 3));
+        Store32(dst + 4, Move(w1, 0, 0) | Move(w0, 3, 1) | Move(w2, 0, 2) | Move(w1, 3, 3));
+        Store32(dst + 8, Move(w1, 2, 0) | Move(w2, 3, 1) | Move(w2, 2, 2) | Move(w2, 1, 3));
+    }
+    for (; x < width; ++x, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+    }
+}
+
 void PlainRow(const SRowContext& c, CCursor& in, unsigned char* dst) {
     const std::uint32_t top = static_cast<std::uint32_t>(c.scale.size() - 1);
     const unsigned channels = c.header.Channels();
@@ -199,6 +234,8 @@ RowConverter PickConverter(const SHeader& h) {
         return h.IsRaw() ? RawBitmapRow : PlainBitmapRow;
     if (!h.IsRaw())
         return PlainRow;
+    if (h.SampleBytes() == 1 && h.Channels() == 3 && h.maxval == 255)
+        return RawRgb8Row;
     static constexpr RowConverter kRaw[2][2] = {{RawRow<1, 1>, RawRow<1, 3>}, {RawRow<2, 1>, RawRow<2, 3>}};
     return kRaw[h.SampleBytes() - 1][h.Channels() == 3];
 }
