@@ -137,10 +137,12 @@ for n in sjis_names:
     expect("sjis.zip", n, data, "cp932")
 write_zip("sjis.zip", entries)
 
-# Names that lead outside the archive are never listed.
+# Names that lead outside the archive are never listed. They hold the bytes
+# of the listed entry: a mutation that turns one into a harmless name (a
+# control character in place of the drive colon) may rightly list it.
 bad_names = [b"../evil.jpg", b"/abs.jpg", b"\\abs2.jpg", b"C:/x.jpg", b"c:y.jpg", b"a/../../b.jpg", b"a/b/../../../c.jpg"]
 ok = content("ok.jpg", 300)
-write_zip("names.zip", [ZipEntry(n, content(n.decode(), 100)) for n in bad_names] + [ZipEntry(b"./dot/./ok.jpg", ok)])
+write_zip("names.zip", [ZipEntry(n, ok) for n in bad_names] + [ZipEntry(b"./dot/./ok.jpg", ok)])
 expect("names.zip", "dot/ok.jpg", ok)
 
 # Listed, but not readable: encrypted (flag bit 0) and an unknown method.
