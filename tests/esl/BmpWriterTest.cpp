@@ -62,51 +62,28 @@ void PaintTopDown(ImageBuffer* image) {
     }
 }
 
-TEST(BmpWriter, ThreeByTwoAt24BitsIs78Bytes) {
-    for (bool topDown : {true, false}) {
-        SCOPED_TRACE(topDown ? "negative pitch" : "positive pitch");
-        EBitmapWriter writer;
-        ASSERT_EQ(0, writer.CreateImage(kImageFormatColor, 3, 2, 24, 0));
-        if (topDown)
-            FlipImage(writer.GetImage());
-        PaintTopDown(writer.GetImage());
-        std::vector<BYTE> expected = Header(3, 2, 24, 12);
-        // Bottom line first, rows of 9 pixel bytes and 3 alignment bytes (0).
-        for (int y : {1, 0}) {
-            for (int x = 0; x < 3; ++x)
-                for (int c = 0; c < 3; ++c)
-                    expected.push_back(Channel(x, y, c));
-            expected.insert(expected.end(), 3, 0);
+// Bottom line first whatever the pitch's sign; 24-bit rows padded to four
+// bytes with zeros, 32-bit rows as they are.
+TEST(BmpWriter, ColourImagesBottomLineFirstInPaddedRows) {
+    for (DWORD bpp : {24u, 32u}) {
+        for (bool topDown : {true, false}) {
+            SCOPED_TRACE(testing::Message() << bpp << (topDown ? " bits, negative pitch" : " bits, positive pitch"));
+            EBitmapWriter writer;
+            ASSERT_EQ(0, writer.CreateImage(kImageFormatColor, 3, 2, bpp, bpp == 32 ? DWORD{kImageFlagDib} : 0u));
+            if (topDown)
+                FlipImage(writer.GetImage());
+            PaintTopDown(writer.GetImage());
+            const unsigned bytes = bpp / 8, row = (3 * bytes + 3) & ~3u;
+            std::vector<BYTE> expected = Header(3, 2, bpp, row);
+            for (int y : {1, 0}) {
+                for (int x = 0; x < 3; ++x)
+                    for (unsigned c = 0; c < bytes; ++c)
+                        expected.push_back(Channel(x, y, c));
+                expected.insert(expected.end(), row - 3 * bytes, 0);
+            }
+            EXPECT_EQ(expected, Written(writer));
         }
-        ASSERT_EQ(78u, expected.size());
-        EXPECT_EQ(expected, Written(writer));
     }
-}
-
-TEST(BmpWriter, ThirtyTwoBitRowsHaveNoPadding) {
-    for (bool topDown : {true, false}) {
-        SCOPED_TRACE(topDown ? "negative pitch" : "positive pitch");
-        EBitmapWriter writer;
-        ASSERT_EQ(0, writer.CreateImage(kImageFormatColor, 5, 3, 32, kImageFlagDib));
-        if (topDown)
-            FlipImage(writer.GetImage());
-        PaintTopDown(writer.GetImage());
-        std::vector<BYTE> expected = Header(5, 3, 32, 20);
-        for (int y : {2, 1, 0})
-            for (int x = 0; x < 5; ++x)
-                for (int c = 0; c < 4; ++c)
-                    expected.push_back(Channel(x, y, c));
-        EXPECT_EQ(expected, Written(writer));
-    }
-}
-
-TEST(BmpWriter, TenPixelRowsAt24BitsAre32Bytes) {
-    EBitmapWriter writer;
-    ASSERT_EQ(0, writer.CreateImage(kImageFormatColor, 10, 1, 24, 0));
-    EXPECT_EQ(32, writer.GetImage()->nPitch);
-    const std::vector<BYTE> bytes = Written(writer);
-    ASSERT_EQ(54u + 32u, bytes.size());
-    EXPECT_EQ(std::vector<BYTE>(Header(10, 1, 24, 32)), std::vector<BYTE>(bytes.begin(), bytes.begin() + 54));
 }
 
 TEST(BmpWriter, GreyImagesCarryTheirColorTable) {
