@@ -15,8 +15,7 @@ dialog() {
     grep -qx "closed" <<<"$out" || fail "the dialog did not close: $out"
 }
 
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
+e2e_open "" "$book"
 e2e_expect_screen "grey at the start" single d03c3c 300x400
 
 xdotool key c

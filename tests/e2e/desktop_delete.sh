@@ -18,8 +18,7 @@ moved() {
 }
 
 book=$(e2e_color_book book d03c3c:48x64 3cc850:48x64 3c50dc:48x64)
-e2e_start "$book\\p02.png"
-e2e_wait_window >/dev/null || fail "no window"
+e2e_open "" "$book\\p02.png"
 e2e_expect_screen "page 2" single 3cc850 48x64
 xdotool key Delete
 e2e_expect_screen "deleted: the next page" single 3c50dc 48x64
@@ -37,8 +36,7 @@ echo "ok: the last page deleted closes the viewer and leaves an empty last.sz7"
 e2e_color_book arc/vol 3cc850:48x64 d03c3c:48x64 >/dev/null
 (cd "$E2E_DIR/arc" && 7z a -tzip ../book.cbz vol >/dev/null)
 cp "$E2E_DIR/book.cbz" "$E2E_DIR/book.before"
-e2e_start "$(e2e_winpath "$E2E_DIR/book.cbz")"
-e2e_wait_window >/dev/null || fail "no window on the archive"
+e2e_open "on the archive" "$(e2e_winpath "$E2E_DIR/book.cbz")"
 e2e_expect_screen "archive: first page" single 3cc850 48x64
 xdotool key Delete
 e2e_expect_screen "archive: the next page" single d03c3c 48x64
@@ -53,8 +51,7 @@ echo "ok: archive unchanged, its page out of the book"
 export XDG_DATA_HOME=$E2E_DIR/no-data
 touch "$XDG_DATA_HOME"
 book=$(e2e_color_book kept d03c3c:48x64 3cc850:48x64)
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
+e2e_open "" "$book"
 e2e_expect_screen "page 1" single d03c3c 48x64
 xdotool key Delete
 e2e_expect_screen "deleted: the next page" single 3cc850 48x64

@@ -14,8 +14,7 @@ wallpaper_is_screen() {
     echo "ok: $1"
 }
 
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
+e2e_open "" "$book"
 e2e_expect_screen "single page" single d03c3c 300x400
 cp "$E2E_DIR/shot.rgb" "$E2E_DIR/screen.rgb"
 # Keys are handled in order: once the next page shows, B is done.

@@ -10,8 +10,7 @@ expected=$E2E_DIR/expected.xml
 
 # open_book: starts on the book and waits until its first page is shown.
 open_book() {
-    e2e_start "$book"
-    e2e_wait_window >/dev/null || fail "no window"
+    e2e_open "" "$book"
     e2e_expect_screen "${1:-first page}" single 3c50dc 64x96
 }
 

@@ -25,8 +25,7 @@ colors=(d03c3c 3cc850 3c50dc c8c83c 3cc8c8 c83cc8 787878 f0a040 40a0f0 a0f040)
 pages=()
 for c in "${colors[@]}"; do pages+=("$c:48x64"); done
 book=$(e2e_color_book "long book name" "${pages[@]}")
-e2e_start "$book\\p05.png"
-e2e_wait_window >/dev/null || fail "no window"
+e2e_open "" "$book\\p05.png"
 e2e_expect_screen "started on page 5" single "${colors[4]}" 48x64
 xdotool key Escape
 e2e_expect_exit 0
@@ -36,8 +35,7 @@ lines=()
 for i in 5 6 7 8 9 10 1 2 3 4; do lines+=("$(printf '%s\\p%02d.png' "$short" "$i")"); done
 expect_list "pages 5 to 10, then 1 to 4" "${lines[@]}"
 
-e2e_start
-e2e_wait_window >/dev/null || fail "no window without an argument"
+e2e_open "without an argument"
 e2e_expect_screen "reopened at page 5" single "${colors[4]}" 48x64
 xdotool key Left
 e2e_expect_screen "in the book's order" single "${colors[3]}" 48x64
@@ -51,8 +49,7 @@ e2e_color_book cbz/vol 3cc850:48x64 d03c3c:48x64 >/dev/null
 mkdir -p "$shelf"
 (cd "$E2E_DIR/cbz" && 7z a -tzip "$shelf/long archive.cbz" vol >/dev/null)
 arc=$(e2e_winpath "$shelf/long archive.cbz")
-e2e_start "$arc"
-e2e_wait_window >/dev/null || fail "no window on the archive"
+e2e_open "on the archive" "$arc"
 e2e_expect_screen "archive: first page" single 3cc850 48x64
 xdotool key Right
 e2e_expect_screen "archive: second page" single d03c3c 48x64
@@ -61,8 +58,7 @@ e2e_expect_exit 0
 short=$(short_path "$arc")
 expect_list "archive: its short path and the inner path" "$short\\vol\\p02.png" "$short\\vol\\p01.png"
 
-e2e_start
-e2e_wait_window >/dev/null || fail "no window without an argument"
+e2e_open "without an argument"
 e2e_expect_screen "reopened inside the archive" single d03c3c 48x64
 xdotool key Escape
 e2e_expect_exit 0

@@ -11,8 +11,7 @@ printf 'Z:\\old\\page.png\r\n' >"$E2E_DIR/last.sz7"
 cp "$E2E_DIR/velk58.xml" "$E2E_DIR/velk58.before"
 cp "$E2E_DIR/last.sz7" "$E2E_DIR/last.before"
 
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
+e2e_open "" "$book"
 E2E_BG=336699 e2e_expect_screen "the settings were read" single d03c3c 48x64
 # Another page, so that last.sz7 would change too.
 xdotool key Right

@@ -8,8 +8,7 @@ mkdir -p "$E2E_DIR/book"
 # by screenshots on a busy machine.
 convert -size 300x400 -delay 200 xc:#d03c3c -delay 100 xc:#3cc850 xc:#3c50dc -loop 0 "$E2E_DIR/book/p01.gif"
 e2e_color_page "$E2E_DIR/book/p02.png" e6dc28 300x400
-e2e_start "$(e2e_winpath "$E2E_DIR/book")"
-e2e_wait_window >/dev/null || fail "no window"
+e2e_open "" "$(e2e_winpath "$E2E_DIR/book")"
 xdotool mousemove 0 0
 read -r w h < <(xdotool getdisplaygeometry)
 

@@ -6,9 +6,7 @@ e2e_install "$VELK58_PROBE_EXE"
 book=$(e2e_color_book book d03c3c:300x400 3cc850:256x384 3c50dc:400x300)
 head -c 3000 /dev/urandom >"$E2E_DIR/book/p02.png"  # both loaders meet it around p01
 
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
-xdotool mousemove 500 400
+e2e_open "" "$book"
 e2e_expect_screen "the first page, its neighbour broken" single d03c3c 300x400
 sleep 1
 e2e_alive "a neighbour that cannot be decoded stopped the viewer"

@@ -5,9 +5,7 @@ e2e_install
 a=$(e2e_color_book a d03c3c:300x400 3cc850:256x384)
 b=$(e2e_color_book b 3c50dc:400x300)
 printf '%s\r\n' "$b\\p01.png" "$a\\p02.png" "$a\\p01.png" >"$E2E_DIR/book.sz7"
-e2e_start "$(e2e_winpath "$E2E_DIR/book.sz7")"
-e2e_wait_window >/dev/null || fail "no window on a list file"
-xdotool mousemove 500 400
+e2e_open "on a list file" "$(e2e_winpath "$E2E_DIR/book.sz7")"
 e2e_expect_screen "list: its first line" single 3c50dc 400x300
 xdotool key Down && e2e_expect_screen "list: its second line" single 3cc850 256x384
 xdotool key s && e2e_expect_screen "list: a spread of its second and third lines" spread d03c3c 300x400 3cc850 256x384
@@ -21,22 +19,18 @@ e2e_color_book cbz/vol1 d03c3c:300x400 3cc850:256x384 >/dev/null
 e2e_color_book cbz/vol2 3c50dc:400x300 e6dc28:200x500 >/dev/null
 (cd "$E2E_DIR/cbz" && 7z a -tzip ../book.cbz vol1 vol2 >/dev/null)
 cbz=$(e2e_winpath "$E2E_DIR/book.cbz")
-e2e_start "$cbz"
-e2e_wait_window >/dev/null || fail "no window on a CBZ"
-xdotool mousemove 500 400
+e2e_open "on a CBZ" "$cbz"
 e2e_expect_screen "cbz: its first page" single d03c3c 300x400
 xdotool key Up && e2e_expect_screen "cbz: back to its last page" single e6dc28 200x500
 xdotool key Escape
 e2e_expect_exit 0
-e2e_start "$cbz\\vol2"
-e2e_wait_window >/dev/null || fail "no window on a folder inside a CBZ"
+e2e_open "on a folder inside a CBZ" "$cbz\\vol2"
 e2e_expect_screen "cbz folder: its first page" single 3c50dc 400x300
 xdotool key Down && e2e_expect_screen "cbz folder: its second page" single e6dc28 200x500
 xdotool key Down && e2e_expect_screen "cbz folder: its pages only" single 3c50dc 400x300
 xdotool key Escape
 e2e_expect_exit 0
-e2e_start "$cbz\\vol1\\p02.png"
-e2e_wait_window >/dev/null || fail "no window on a picture inside a CBZ"
+e2e_open "on a picture inside a CBZ" "$cbz\\vol1\\p02.png"
 e2e_expect_screen "cbz picture: shown first" single 3cc850 256x384
 xdotool key Down && e2e_expect_screen "cbz picture: then its folder" single d03c3c 300x400
 xdotool key Escape

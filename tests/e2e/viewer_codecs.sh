@@ -24,33 +24,25 @@ on_white() {
     alpha=$((16#${alpha:-ff}))
     for i in 0 2 4; do printf '%02x' $(((16#${1:i:2} * alpha + 255 * (255 - alpha) + 127) / 255)); done
 }
-shows() {  # shows LABEL PAGE_NUMBER: the page alone, fitted and centred
-    local color size format
-    IFS=: read -r color size format <<<"${pages[$2 - 1]}"
-    e2e_expect_screen "$1 ($format)" single "$(on_white "$color")" "$size"
-}
+E2E_SHOWN_COLOR=on_white
 
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
-xdotool mousemove 500 400
-shows "JPEG" 1
-xdotool key Down && shows "PNG" 2
-xdotool key Down && shows "WebP" 3
-xdotool key Down && shows "PNG with alpha, over white" 4
-xdotool key Down && shows "WebP with alpha, over white" 5
-xdotool key Down && shows "JPEG turned by its EXIF tag" 6
-xdotool key Down && shows "around to the first page" 1
+e2e_open "" "$book"
+e2e_shows "JPEG" 1
+xdotool key Down && e2e_shows "PNG" 2
+xdotool key Down && e2e_shows "WebP" 3
+xdotool key Down && e2e_shows "PNG with alpha, over white" 4
+xdotool key Down && e2e_shows "WebP with alpha, over white" 5
+xdotool key Down && e2e_shows "JPEG turned by its EXIF tag" 6
+xdotool key Down && e2e_shows "around to the first page" 1
 xdotool key Escape
 e2e_expect_exit 0
 
 # Without the WebP plug-in its pages are not pages: nothing else reads them.
 rm "$E2E_DIR/webp.sph"
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window without the WebP plug-in"
-xdotool mousemove 500 400
-shows "without the WebP plug-in: the first page" 1
-xdotool key Down && shows "then the PNG" 2
-xdotool key Down && shows "then the PNG after the WebP page" 4
-xdotool key Down && shows "then the JPEG after the last WebP page" 6
+e2e_open "without the WebP plug-in" "$book"
+e2e_shows "without the WebP plug-in: the first page" 1
+xdotool key Down && e2e_shows "then the PNG" 2
+xdotool key Down && e2e_shows "then the PNG after the WebP page" 4
+xdotool key Down && e2e_shows "then the JPEG after the last WebP page" 6
 xdotool key Escape
 e2e_expect_exit 0

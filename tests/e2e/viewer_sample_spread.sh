@@ -4,8 +4,7 @@ source "$(dirname "$0")/lib/e2e.bash"
 e2e_install "$VELK58_PROBE_EXE"  # its event log tells when the spread is painted
 export VELK58_EVENT_LOG=$E2E_DIR/events.log
 [ -d "$VELK58_BUILD/sample/book" ] || fail "no sample book in the build"
-e2e_start "$(e2e_winpath "$VELK58_BUILD/sample/book")"
-e2e_wait_window >/dev/null || fail "no window on the sample book"
+e2e_open "on the sample book" "$(e2e_winpath "$VELK58_BUILD/sample/book")"
 xdotool mousemove 0 0
 e2e_wait_event paint
 xdotool key s

@@ -20,15 +20,13 @@ le32() {
     head -c 48 /dev/zero
 } >"$E2E_DIR/book/p05.tpic"
 
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
-xdotool mousemove 500 400
-shows() { e2e_expect_screen "$1" single "${colors[$2 - 1]}" 300x400; }
-shows "the first page" 1
-xdotool key Down && shows "the forward loader now decodes the slow page" 2
-xdotool key Down && shows "a turn during that decode" 3
-xdotool key Up && shows "a turn back during the next one" 2
-xdotool key Up && shows "the first page, the slow one out of reach" 1
+e2e_open "" "$book"
+pages=("${colors[@]/%/:300x400}")
+e2e_shows "the first page" 1
+xdotool key Down && e2e_shows "the forward loader now decodes the slow page" 2
+xdotool key Down && e2e_shows "a turn during that decode" 3
+xdotool key Up && e2e_shows "a turn back during the next one" 2
+xdotool key Up && e2e_shows "the first page, the slow one out of reach" 1
 # No loader decodes the slow page now, so the closing waits for nothing long.
 xdotool key Escape
 e2e_expect_exit 0

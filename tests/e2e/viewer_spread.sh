@@ -4,9 +4,7 @@ source "$(dirname "$0")/lib/e2e.bash"
 e2e_install
 pages=(d03c3c:300x400 3cc850:256x384 3c50dc:400x300:bmp e6dc28:200x500 c828c8:500x400)
 book=$(e2e_color_book book "${pages[@]}")
-e2e_start "$book"
-e2e_wait_window >/dev/null || fail "no window"
-xdotool mousemove 500 400
+e2e_open "" "$book"
 
 page() {  # page N: "COLOR SIZE" of page N
     local color size format
@@ -39,8 +37,7 @@ xdotool key Escape
 e2e_expect_exit 0
 
 one=$(e2e_color_book one 3c50dc:256x384)
-e2e_start "$one"
-e2e_wait_window >/dev/null || fail "no window on a book of one page"
+e2e_open "on a book of one page" "$one"
 e2e_expect_screen "one page" single 3c50dc 256x384
 xdotool key Down && sleep 0.5 && e2e_expect_screen "Down: the same page again" single 3c50dc 256x384
 xdotool key s && e2e_expect_screen "S: the one page on both sides" spread 3c50dc 256x384 3c50dc 256x384

@@ -73,6 +73,25 @@ e2e_wait_window() {
     return 1
 }
 
+# e2e_open WHAT ARGS...: starts the program and waits for its window (failing
+# "no window WHAT"), then rests the pointer mid-screen, where clicks land.
+e2e_open() {
+    local what=$1
+    shift
+    e2e_start "$@"
+    e2e_wait_window >/dev/null || fail "no window${what:+ $what}"
+    xdotool mousemove 500 400
+}
+
+# e2e_shows LABEL N: page N of the caller's array pages (COLOR:WxH[:FORMAT])
+# alone on the screen; E2E_SHOWN_COLOR may name a function that maps COLOR to
+# the colour the screen shows.
+e2e_shows() {
+    local color size format
+    IFS=: read -r color size format <<<"${pages[$2 - 1]}"
+    e2e_expect_screen "$1" single "$(${E2E_SHOWN_COLOR:-echo} "$color")" "$size"
+}
+
 # e2e_wait_exit [TIMEOUT_S]: waits for the program; sets E2E_EXIT to its exit
 # code, or to "timeout". Not to be called in a subshell: wait needs the parent.
 E2E_EXIT=""
