@@ -1,5 +1,4 @@
-// What a call throws, as text, so that tests compare failures with one
-// expected string.
+// What a call throws, as text, so that tests compare failures with one string.
 #pragma once
 
 #include <string>

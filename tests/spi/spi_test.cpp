@@ -1,6 +1,7 @@
 // The test plug-in whose answers the tests choose (see spi_test.h).
 #include "spi_test.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -10,8 +11,8 @@
 
 namespace {
 
-// One module per copy of the DLL, and the tests call it from one thread.
-std::vector<std::string> gTexts{"00IN", "", "*.tpic"};
+// Per copy of the DLL; the tests call it from one thread.
+std::vector<std::string> gTexts{"00IN", "", "*.tpic;*.dib"};
 unsigned gFlags = 0;
 TestPictureTrace gLastPicture{};
 
@@ -21,22 +22,16 @@ void ThrowIfAsked() {
 }
 
 int CopyAnswer(const std::string& text, LPSTR buf, int buflen) {
-    if (buflen <= 0)
-        return 0;
-    if (text.size() < size_t(buflen)) {
-        std::memcpy(buf, text.c_str(), text.size() + 1);
-        return int(text.size());
-    }
-    std::memcpy(buf, text.data(), size_t(buflen));  // no room for the terminator
-    return buflen;
+    const int n = int(std::min(text.size() + 1, size_t(std::max(buflen, 0))));
+    std::memcpy(buf, text.c_str(), size_t(n));  // no room for the terminator when cut
+    return std::min(n, int(text.size()));
 }
 
 // A movable block holding the bytes; size 0 gives a handle that cannot be locked.
 HLOCAL MakeBlock(const char* bytes, std::uint32_t size) {
     HLOCAL h = ::LocalAlloc(LMEM_MOVEABLE, size);
     if (h && size) {
-        void* p = ::LocalLock(h);
-        std::memcpy(p, bytes, size);
+        std::memcpy(::LocalLock(h), bytes, size);
         ::LocalUnlock(h);
     }
     return h;

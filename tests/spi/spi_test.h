@@ -1,16 +1,9 @@
-// The test plug-in spi_test: answers chosen by the test that loads it.
-//
-// GetPluginInfo answers the texts set with TestSetInfo (default "00IN" and
-// "*.tpic"); a text longer than the buffer fills it with no terminator.
-// GetPicture reads its "file" as a TestPicture header followed by the info
-// block and the pixel block to hand back, so that a test writes the exact
-// result, hostile or not. GetArchiveInfo answers its length argument with
-// the handle its path names ("live", "freed", anything else: none).
-// GetFileInfo and GetFile are not exported.
-//
-// Each copy of the DLL under another name is a module of its own with its
-// own answers: a test loads the copy, sets the answers, lets the host load
-// it too, and then drops its own reference.
+// The test plug-in spi_test. GetPluginInfo answers the texts set with
+// TestSetInfo (default "00IN", "", "*.tpic;*.dib"), one longer than the buffer
+// with no terminator. GetPicture hands back the blocks after the TestPicture
+// its file starts with. GetArchiveInfo answers its length with the list its
+// path names ("live", "freed", else none). GetFileInfo and GetFile are not
+// exported. Each copy of the DLL under another name has answers of its own.
 #pragma once
 
 #include <windows.h>
@@ -18,13 +11,10 @@
 #include <cstdint>
 
 enum : unsigned {
-    kTestEndless = 0x1,  // entries past the texts answer "*.e<n>" for ever
-    kTestThrow = 0x2,    // every plug-in export throws
-};
-
-enum : std::uint32_t {
-    kTestNullInfo = 0x1,  // GetPicture hands back a null info handle
-    kTestNullBits = 0x2,
+    kTestEndless = 0x1,   // entries past the texts answer "*.e<n>" for ever
+    kTestThrow = 0x2,     // every plug-in export throws
+    kTestNullInfo = 0x1,  // TestPicture flags: GetPicture hands back a null info handle
+    kTestNullBits = 0x2,  // or a null pixel handle
 };
 
 #pragma pack(push, 1)
@@ -38,8 +28,7 @@ struct TestPicture {
 };
 #pragma pack(pop)
 
-// What the last GetPicture did: the handles it handed back and the progress
-// calls it made.
+// What the last GetPicture handed back, and the progress calls it made.
 struct TestPictureTrace {
     HLOCAL hInfo;
     HLOCAL hBits;
