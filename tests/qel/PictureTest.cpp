@@ -37,13 +37,12 @@ void CALLBACK Watch(HWND, UINT, UINT_PTR id, DWORD) {
 
 // Opens the dialog over a visible owner at `rc` and answers `button`.
 INT_PTR RunDialog(const char* title, WORD button, const RECT& rc) {
-    HWND owner = ::CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, rc.left, rc.top, rc.right - rc.left,
-                                   rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr);
+    const esl::UniqueAny<esl::HandleTraits<HWND, &::DestroyWindow>> owner(
+        ::CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, rc.left, rc.top, rc.right - rc.left,
+                          rc.bottom - rc.top, nullptr, nullptr, nullptr, nullptr));
     gButton = button;
     ::SetTimer(nullptr, 0, 50, Watch);
-    const INT_PTR result = qel::CChooseColorDlg(title, 0x00123456u).DoModal(owner);
-    ::DestroyWindow(owner);
-    return result;
+    return qel::CChooseColorDlg(title, 0x00123456u).DoModal(owner.get());
 }
 
 class PictureTest : public ScratchTest {
