@@ -92,15 +92,17 @@ struct CGDIPlusPictureRsrc::Inner {
 
 void CGDIPlusPictureRsrc::Inner::Open(const wchar_t* path) {
     QEL_FAIL_IF_AT(QEL_SOURCE, 638, !GDIPlus::IsEnable());
-    const DWORD fileSize = static_cast<DWORD>(GetFileSize(path));
+    const ULONGLONG fileSize = GetFileSize(path);
     QEL_FAIL_IF_AT(QEL_SOURCE, 642, fileSize == 0);
-    _hGlobal.reset(::GlobalAlloc(GMEM_MOVEABLE, fileSize));
+    // Cut to 32 bits, a larger file would be read as its first few bytes.
+    QEL_FAIL_IF_AT(QEL_SOURCE, 642, fileSize > MAXDWORD);
+    _hGlobal.reset(::GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(fileSize)));
     QEL_FAIL_IF_TEXT_AT(QEL_SOURCE, 644, !_hGlobal, "m_hGlobal == NULL");
     {
         esl::GlobalLockGuard<> lock(_hGlobal.get());
         void* pBuffer = lock.get();
         QEL_FAIL_IF_AT(QEL_SOURCE, 646, pBuffer == NULL);
-        ReadWholeFile(path, pBuffer, fileSize);
+        ReadWholeFile(path, pBuffer, static_cast<size_t>(fileSize));
     }
 
     esl::UniqueStream stream;

@@ -138,6 +138,8 @@ void ConvertRows(const PluginBitmap& bitmap, ImageBuffer& image) {
 CSPIPictureRsrc::CSPIPictureRsrc(const wchar_t* path, ContinueProc pfnContinue, void* pArg) {
     const ULONGLONG fileSize = GetFileSize(path);
     QEL_FAIL_IF_AT(QEL_SOURCE, 441, fileSize == 0);
+    // The plug-in interface takes a 32-bit length.
+    QEL_FAIL_IF_AT(QEL_SOURCE, 441, fileSize > MAXDWORD);
     CBuffer buffer(static_cast<DWORD>(fileSize));
     ReadWholeFile(path, buffer.get(), buffer.size());
 

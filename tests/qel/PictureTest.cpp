@@ -94,8 +94,10 @@ TEST_F(PictureTest, DecodesGoodFilesAndFailsCleanlyOnBadOnes) {
     WriteBytes(In(L"empty.png"), {});
     WriteBytes(In(L"junk.png"), std::vector<std::uint8_t>(100, 0x5A));
     WriteBytes(In(L"page.xyz"), {1, 2, 3});
+    WriteSparse(In(L"huge.png"), ReadBytes(Fixture(L"rgb.png")), 0x100000000ull + 8);
     for (const auto& [name, message] : {
              std::pair{L"empty.png", "qel_picture(642)\nfileSize == 0"},
+             {L"huge.png", "qel_picture(642)\nfileSize > MAXDWORD"},
              {L"junk.png", "qel_picture(656)\nGdiplus::DllExports::GdipCreateBitmapFromStream(pStream, &m_pBitmap)"},
              {L"page.xyz", "qel_picture(820)\n例外エラー"},
          }) {

@@ -42,6 +42,14 @@ inline void WriteBytes(const std::wstring& path, const std::vector<std::uint8_t>
     ASSERT_TRUE(file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())));
 }
 
+// A file of `size` bytes that begins with `head`; the rest is a hole, so a
+// file past 4 GiB costs no disk.
+inline void WriteSparse(const std::wstring& path, const std::vector<std::uint8_t>& head, std::uint64_t size) {
+    WriteBytes(path, head);
+    std::ofstream file(path.c_str(), std::ios::binary | std::ios::in);
+    ASSERT_TRUE(file.seekp(std::streamoff(size - 1)).put('\0'));
+}
+
 // Empty when the file cannot be read.
 inline std::vector<std::uint8_t> ReadBytes(const std::wstring& path) {
     std::ifstream file(path.c_str(), std::ios::binary);

@@ -191,6 +191,9 @@ TEST_F(Spi, PluginDecodesAheadOfGdiPlusTopLineFirst) {
     }
     WriteBytes(In(L"empty.dib"), {});
     EXPECT_EQ("qel_picture(441)\nfileSize == 0", Thrown([&] { picture.Load(In(L"empty.dib").c_str()); }));
+    // Past 4 GiB, not read as its size cut to 32 bits (here the good 24-bit page).
+    WriteSparse(In(L"huge.dib"), ReadBytes(Write(std::get<1>(cases[1]), L".dib")), 0x100000000ull + 24);
+    EXPECT_EQ("qel_picture(441)\nfileSize > MAXDWORD", Thrown([&] { picture.Load(In(L"huge.dib").c_str()); }));
     EXPECT_FALSE(picture.IsLoaded());
 }
 
