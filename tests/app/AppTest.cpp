@@ -1,72 +1,89 @@
+// The viewer's move rule, its command line, and key and action names and bindings.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "App.h"
+#include "ProgramInfo.h"
 #include "qel/PictureTestSupport.h"
 
-// App's friend: opens a book as OnCreate does, on a canvas without a window.
+// App's friend: a book of three pages opened as OnCreate does, without a window.
 class AppTest : public picturetest::ScratchTest {
 protected:
-    void OpenBook(App& app, int pages) {
-        for (int i = 1; i <= pages; ++i)
+    void OpenBook(App& app) {
+        for (int i = 1; i <= 3; ++i)
             picturetest::WriteBmp(In(L"p" + std::to_wstring(i) + L".bmp"), 8 * i, 6, [](int, int) { return 0; });
-        ASSERT_EQ(static_cast<uint32_t>(pages), app.m_list.Open(folder_.c_str()));
+        ASSERT_EQ(3u, app.m_list.Open(folder_.c_str()));
         app.m_canvas.Create(64, 48);
         app.SetFitArea(64, 48);
         ASSERT_TRUE(app.Reload());
         app.Layout(nullptr);
     }
     static std::wstring Current(const App& app) { return app.m_list.CurrentPath(); }
-    static void Paint(App& app) { app.m_bPainted = true; }
-    static bool IsPainted(const App& app) { return app.m_bPainted; }
-    static LRESULT Run(App& app, int action) { return app.RunAction(action, nullptr, WM_KEYDOWN, 0, 0); }
-    static void Wheel(App& app, short distance) {
-        app.OnMouseWheel(nullptr, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(distance)), 0);
-    }
+    static bool& Painted(App& app) { return app.m_bPainted; }
+    static void Run(App& app, int action) { app.RunAction(action, nullptr, WM_KEYDOWN, 0, 0); }
 };
 
 namespace {
 
 TEST_F(AppTest, MovesWaitForThePaintOfThePreviousMove) {
     App app;
-    OpenBook(app, 3);
+    OpenBook(app);
     const std::wstring first = Current(app);
-    for (int move : {kActionNext1, kActionNext, kActionPrev1, kActionPrev}) {
-        SCOPED_TRACE(move);
+    for (int move : {kActionNext1, kActionNext, kActionPrev1, kActionPrev, kActionDelete})
         Run(app, move);
-        EXPECT_EQ(first, Current(app)) << "a move before the paint of the layout";
-    }
-    Paint(app);
+    EXPECT_EQ(first, Current(app)) << "a move before the paint of the layout";
+    Painted(app) = true;
     Run(app, kActionNext1);
     const std::wstring second = Current(app);
     EXPECT_NE(first, second);
-    EXPECT_FALSE(IsPainted(app)) << "the layout waits for its own paint";
+    EXPECT_FALSE(Painted(app)) << "the layout waits for its own paint";
     Run(app, kActionNext1);
     EXPECT_EQ(second, Current(app)) << "a held key skips the moves in between";
-
-    // Not a move: it is carried out whether painted or not.
-    Run(app, kActionToggleSpread);
+    Run(app, kActionToggleSpread);  // not a move: carried out unpainted
     EXPECT_TRUE(app.IsSpread());
 }
 
-TEST_F(AppTest, WheelTowardTheUserTurnsOnAndAnyOtherDistanceBack) {
-    App app;
-    OpenBook(app, 3);
-    const std::wstring first = Current(app);
-    Paint(app);
-    Wheel(app, -120);
-    const std::wstring second = Current(app);
-    EXPECT_NE(first, second);
-    for (short distance : {0, 120}) {
-        SCOPED_TRACE(distance);
-        Paint(app);
-        Wheel(app, distance);
-        EXPECT_EQ(first, Current(app));
-        Paint(app);
-        Wheel(app, -1);
-        EXPECT_EQ(second, Current(app));
+TEST(ProgramInfo, SplitsTheCommandLineAndTheProgramPath) {
+    ProgramInfo info(L"\"C:\\Program Files\\v\\viewer.v2.exe\" \"D:\\a book\\p 1.jpg\" b");
+    EXPECT_EQ(3, info.m_argc);
+    EXPECT_EQ(L"C:\\Program Files\\v\\", info.m_folder);
+    EXPECT_EQ(L"viewer.v2.exe", info.m_fileName);
+    EXPECT_EQ(L"viewer.v2", info.m_stem);
+    EXPECT_STREQ(L"D:\\a book\\p 1.jpg", info.Argument(1));
+    EXPECT_EQ(nullptr, info.Argument(3));
+    EXPECT_EQ(nullptr, info.Argument(-1));
+}
+
+// Each name and each code once, both ways; an unknown name changes nothing,
+// and letter case counts. A key bound twice keeps its first action; unknown
+// keys bind code 0, which no key produces; an unknown action is None.
+TEST(KeyBindings, NamesAndTheFirstBindingOfAKey) {
+    const NameTable& keys = KeyNameTable();
+    for (const NameTable* table : {&keys, &ActionNameTable()}) {
+        for (const NameRow& row : *table) {
+            int code = -1;
+            EXPECT_TRUE(CodeOfName(*table, row.second.c_str(), code));
+            EXPECT_EQ(row.first, code) << row.second;
+            EXPECT_EQ(row.second, NameOfCode(*table, row.first));
+        }
     }
+    EXPECT_EQ(97u, keys.size());
+    int code = 7;
+    for (const wchar_t* unknown : {L"right", L"", L"NOKEY"})
+        EXPECT_FALSE(CodeOfName(keys, unknown, code)) << unknown;
+    EXPECT_EQ(7, code);
+    EXPECT_STREQ(L"", NameOfCode(keys, 0));
+
+    KeyActionMap keyAction;
+    InsertDefaultBindings(keyAction);
+    const wchar_t* const pairs[][2] = {{L"RIGHT", L"Prev"}, {L"NOKEY", L"Exit"}, {L"ZZ", L"Next"}, {L"F5", L"Next2"}};
+    for (const auto& pair : pairs)
+        InsertBinding(keyAction, pair[0], pair[1]);
+    EXPECT_EQ(kActionNext, ActionOfKey(keyAction, VK_RIGHT));
+    EXPECT_EQ(kActionExit, ActionOfKey(keyAction, 0));
+    EXPECT_EQ(kActionNone, ActionOfKey(keyAction, VK_F5));
+    EXPECT_EQ(14u, keyAction.size());
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
+// The page list over folders, archives and list files, and the list it writes.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "AnsiPath.h"
 #include "PageList.h"
-#include "esl_heap.h"
 #include "esl/FileTestSupport.h"
+#include "esl_heap.h"
+#include "qel/PictureTestSupport.h"
 #include "qel_picture.h"
 #include "qel_susie.h"
 #include "spi/TestPlugins.h"
@@ -13,115 +16,87 @@
 
 namespace {
 
-std::wstring Widen(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
+using Names = std::vector<std::wstring>;
 
-// The pages from the current one once around the circle.
-std::vector<std::wstring> Pages(const PageList& list) {
-    std::vector<std::wstring> pages;
-    for (size_t i = 0; i < list.Count(); ++i)
-        pages.push_back(list.PathAfter(i));
-    return pages;
+Names Under(const std::wstring& folder, Names names) {
+    for (std::wstring& name : names)
+        name = folder + L"\\" + name;
+    return names;
 }
 
 class PageListTest : public testing::Test {
 protected:
-    // Pictures are recognised by GDI+'s decoder extensions; "*.tqa" archives
-    // are descriptions that the test plug-in serves.
+    // Pictures are known by GDI+'s decoder extensions; "*.tqa" archives are
+    // descriptions that the test plug-in serves.
     static void SetUpTestSuite() {
         qel::GDIPlus::Startup();
         qel::CSpiManager::Instance().RegisterPlugin(TestPluginPath(L"spi_archive").c_str());
     }
-
-    void MakeFiles(const std::vector<std::string>& names) {
-        for (const std::string& name : names)
-            ScratchFolder::WriteBytes(folder_.File(name), "");
+    std::wstring In(const std::wstring& name) const { return folder_ + L"\\" + name; }
+    void Make(const Names& names, const std::string& bytes = "") {
+        for (const std::wstring& name : names)
+            picturetest::WriteBytes(In(name), {bytes.begin(), bytes.end()});
     }
-    std::vector<std::wstring> InFolder(const std::vector<std::string>& names) const {
-        std::vector<std::wstring> paths;
-        for (const std::string& name : names)
-            paths.push_back(Widen(folder_.File(name)));
-        return paths;
+    // The pages from the one current once around the circle.
+    Names Open(const std::wstring& path) {
+        PageList list;
+        Names pages(list.Open(path.c_str()));
+        EXPECT_EQ(pages.size(), list.Count());
+        for (size_t i = 0; i < list.Count(); ++i)
+            pages[i] = list.PathAfter(i);
+        return pages;
     }
-    std::wstring Folder() const { return Widen(folder_.Path()); }
+    // The list file written, and the one expected: short forms, CR LF after each.
+    std::string Written(const PageList& list) {
+        list.WriteList(In(L"out.sz7").c_str());
+        const std::vector<std::uint8_t> bytes = picturetest::ReadBytes(In(L"out.sz7"));
+        return std::string(bytes.begin(), bytes.end());
+    }
+    std::string Listed(const Names& names) const {
+        std::string text, line;
+        for (const std::wstring& name : names) {
+            EXPECT_TRUE(ToAnsiExactly(ShortPathOf(In(name).c_str()).c_str(), line));
+            text += line + "\r\n";
+        }
+        return text;
+    }
 
-    ScratchFolder folder_;
-    PageList list_;
+    ScratchFolder scratch_;
+    const std::wstring folder_ = std::wstring(scratch_.Path().begin(), scratch_.Path().end());
 };
 
-TEST_F(PageListTest, FolderInNaturalOrder) {
-    MakeFiles({"page2.jpg", "page10.jpg", "Page1.jpg", "notes.txt", "h5.png", "x.sz7"});
-    ::SetFileAttributesA(folder_.File("h5.png").c_str(), FILE_ATTRIBUTE_HIDDEN);
-    ::CreateDirectoryA(folder_.File("dir.jpg").c_str(), nullptr);  // a folder is no page
-    ASSERT_EQ(4u, list_.Open(Folder().c_str()));
-    EXPECT_EQ(InFolder({"h5.png", "Page1.jpg", "page2.jpg", "page10.jpg"}), Pages(list_));
-    ::SetFileAttributesA(folder_.File("h5.png").c_str(), FILE_ATTRIBUTE_NORMAL);
+// A folder's pictures in natural order, hidden ones too, from the picture
+// given, which is found in any letter case and form; the list written from
+// there, each page by its short form, a name that the code page cannot hold
+// too, but not once gone from disk.
+TEST_F(PageListTest, FolderAroundTheCircleAndWritten) {
+    const std::wstring snowman = L"q\u2603.bmp";  // no code page has a snowman
+    Make({L"page2.jpg", L"page10.jpg", L"Page1.jpg", L"notes.txt", L"h5.png", L"x.sz7", L"long name 4.bmp", snowman});
+    ::SetFileAttributesW(In(L"h5.png").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ::CreateDirectoryW(In(L"dir.jpg").c_str(), nullptr);  // a folder is no page
+    const Names names = {L"page2.jpg", L"page10.jpg", snowman, L"h5.png", L"long name 4.bmp", L"Page1.jpg"};
+    EXPECT_EQ(Under(folder_, names), Open(folder_ + L"/.\\PAGE2.JPG"));
+    PageList list;
+    ASSERT_EQ(6u, list.Open(In(L"page2.jpg").c_str()));
+    EXPECT_EQ(Listed(names), Written(list));
+    const std::string shortForm = Listed({snowman});
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(shortForm.substr(0, shortForm.size() - 2).c_str()));
+    EXPECT_EQ(In(L"Page1.jpg"), list.PathBefore(1));
+    EXPECT_EQ(In(L"long name 4.bmp"), list.PathBefore(8));
+    ASSERT_TRUE(::DeleteFileW(In(snowman).c_str()));
+    for (int i = 0; i < 3; ++i)
+        list.Advance();
+    list.Retreat();
+    EXPECT_EQ(Listed({L"h5.png", L"long name 4.bmp", L"Page1.jpg", L"page2.jpg", L"page10.jpg"}), Written(list));
+    list.EraseCurrent();  // the last one: the first follows
+    EXPECT_EQ(In(L"h5.png"), list.CurrentPath());
+    for (int i = 0; i < 5; ++i)
+        list.EraseCurrent();
+    EXPECT_EQ(nullptr, list.PathBefore(1));
+    EXPECT_EQ("", Written(list)) << "an empty list leaves an empty file";
 }
 
-TEST_F(PageListTest, NamesThatCompareEqualGiveOnePage) {
-    MakeFiles({"p1.jpg", "p01.jpg"});
-    ASSERT_EQ(1u, list_.Open(Folder().c_str()));
-    // Which one depends on the order in which the folder search returns them.
-    const std::vector<std::wstring> either = InFolder({"p1.jpg", "p01.jpg"});
-    EXPECT_TRUE(list_.CurrentPath() == either[0] || list_.CurrentPath() == either[1]);
-}
-
-TEST_F(PageListTest, PictureAsStartIsCurrentAndTheCircleWraps) {
-    MakeFiles({"a1.jpg", "a2.jpg", "a3.bmp"});
-    const std::vector<std::wstring> page = InFolder({"a1.jpg", "a2.jpg", "a3.bmp"});
-    // Given with slashes and a doubled separator: the same page after normalising.
-    std::wstring start = Folder() + L"/.\\a2.JPG";
-    ASSERT_EQ(3u, list_.Open(start.c_str()));
-    EXPECT_EQ(page[1], list_.CurrentPath()) << "the picture's own letter case comes from the folder";
-    EXPECT_EQ(page[0], list_.PathAfter(2));
-    EXPECT_EQ(page[1], list_.PathAfter(3));
-    EXPECT_EQ(page[0], list_.PathBefore(1));
-    EXPECT_EQ(page[2], list_.PathBefore(2));
-    EXPECT_EQ(page[1], list_.PathBefore(6));
-
-    list_.Advance();
-    list_.Advance();
-    EXPECT_EQ(page[0], list_.CurrentPath());
-    list_.Retreat();
-    EXPECT_EQ(page[2], list_.CurrentPath());
-    list_.EraseCurrent();  // the last one: the first follows
-    EXPECT_EQ((std::vector<std::wstring>{page[0], page[1]}), Pages(list_));
-    list_.EraseCurrent();
-    list_.EraseCurrent();
-    EXPECT_EQ(0u, list_.Count());
-    EXPECT_EQ(nullptr, list_.CurrentPath());
-    EXPECT_EQ(nullptr, list_.PathBefore(1));
-}
-
-TEST_F(PageListTest, ListFileLines) {
-    // A line longer than 4095 bytes arrives in pieces, each a path of its own.
-    const std::string longPicture = "D:\\" + std::string(4095 - 3 - 4, 'b') + ".jpg";
-    const std::string longLine = longPicture + "tail.txt\r\n" + std::string(4095, 'c') + "D:\\cut.png\r\n";
-    // A CR alone ends no line: the last path keeps it and is no picture.
-    const std::string lines =
-        "D:\\crlf.jpg\r\nD:\\lf.jpg\n\r\nD:\\notes.txt\r\n" + longLine + "D:\\sub\\..\\last.gif\r\nD:\\cr.jpg\r";
-    struct Case {
-        const char* fileName;
-        std::string bytes;
-        std::vector<std::wstring> pages;
-    };
-    const Case cases[] = {
-        {"BOOK.SZ7", lines, {L"D:\\crlf.jpg", L"D:\\lf.jpg", Widen(longPicture), L"D:\\cut.png", L"D:\\last.gif"}},
-        {"list.unknown", "D:\\a.jpg\r\n", {L"D:\\a.jpg"}},
-        {"only-text.sz7", "D:\\a.txt\r\nD:\\b.doc", {}},
-        {"empty.sz7", "", {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.fileName);
-        ScratchFolder::WriteBytes(folder_.File(c.fileName), c.bytes);
-        PageList list;
-        EXPECT_EQ(c.pages.size(), list.Open(Widen(folder_.File(c.fileName)).c_str()));
-        EXPECT_EQ(c.pages, Pages(list));
-    }
-}
-
-// Mutated list files: every page taken is a picture path with no line feed in it.
+// Every page taken from a mutated list file is a picture path with no line feed.
 TEST_F(PageListTest, MutatedListFilesGivePicturesOnly) {
     const std::vector<std::string> corpus = {
         "D:\\a.jpg\r\nD:\\b\\c.png\r\nx.gif\n",
@@ -129,77 +104,58 @@ TEST_F(PageListTest, MutatedListFilesGivePicturesOnly) {
         "\\\\server\\share\\s.jpg\r\n..\\up.jpg\r\nD:/mixed\\sep.tif\r\n",
         "C:\\\x95\x5C\\\x83\x5C.jpg\r\nC:a\\.\\..\\b.png\r\n",
     };
-    const std::string file = folder_.File("fuzz.sz7");
-    fuzz::Report report = fuzz::Run("list-file", 1, 10000, corpus, [&](const std::string& input) -> std::string {
-        ScratchFolder::WriteBytes(file, input);
-        PageList list;
-        if (list.Open(Widen(file).c_str()) != list.Count())
-            return "the count differs from the list";
-        for (const std::wstring& page : Pages(list)) {
-            if (!qel::CPicture::IsSupported(page.c_str()))
-                return "a page that is no picture";
-            if (page.find(L'\n') != std::wstring::npos)
-                return "a page with a line feed";
+    fuzz::Report report = fuzz::Run("list-file", 1, 5000, corpus, [&](const std::string& input) -> std::string {
+        Make({L"fuzz.sz7"}, input);
+        for (const std::wstring& page : Open(In(L"fuzz.sz7"))) {
+            if (!qel::CPicture::IsSupported(page.c_str()) || page.find(L'\n') != std::wstring::npos)
+                return "a page that is no picture, or with a line feed";
         }
         return eslVerifyHeapChain(nullptr) ? "heap chain broken" : "";
     });
     EXPECT_EQ(0u, report.failures);
 }
 
-// An empty list never falls back to the pictures of the working folder.
-TEST_F(PageListTest, NothingUsableGivesNoPage) {
-    MakeFiles({"readme.txt", "text.sz7", "a.jpg"});
-    ScratchFolder::WriteBytes(folder_.File("text.sz7"), "a.txt\r\n");
-    ::CreateDirectoryA(folder_.File("empty").c_str(), nullptr);
-    char previous[MAX_PATH] = "";
-    ::GetCurrentDirectoryA(MAX_PATH, previous);
-    ::SetCurrentDirectoryA(folder_.Path().c_str());
-    for (const char* name : {"readme.txt", "text.sz7", "empty", "missing.sz7", "missing\\p.jpg"}) {
-        SCOPED_TRACE(name);
-        PageList list;
-        EXPECT_EQ(0u, list.Open(Widen(folder_.File(name)).c_str()));
-        EXPECT_EQ(0u, list.Count());
-    }
-    ::SetCurrentDirectoryA(previous);
-}
-
-// One entry of a test archive's description: folder inside it, name, data.
-std::string Entry(const std::string& folder, const std::string& name) {
-    return "e\ttst\t-\t-\t" + folder + "\t" + name + "\t-\tdata\n";
-}
-
-TEST_F(PageListTest, Archives) {
-    ASSERT_TRUE(qel::CSpiManager::Instance().HasArchivePlugin(L"x.tqa"));
-    ScratchFolder::WriteBytes(folder_.File("book.tqa"), Entry("", "b10.jpg") + Entry("", "b2.jpg") +
-                                                            Entry("sub\\", "z.png") + Entry("sub\\", "notes.txt") +
-                                                            Entry("sub\\deep\\", "c.jpg") + Entry("sub\\", "A.jpg"));
-    const std::wstring book = Widen(folder_.File("book.tqa"));
-    auto inBook = [&](std::vector<std::wstring> names) {
-        for (std::wstring& name : names)
-            name = book + L"\\" + name;
-        return names;
+// What each start path gives. List files: CR LF and LF end a line, a CR alone
+// none (the last path keeps it); a line longer than 4095 bytes arrives in
+// pieces, each a path of its own. Nothing usable gives no page, never the
+// pictures of the working folder; nor does a picture at the top of an
+// archive, which is no folder of it.
+TEST_F(PageListTest, WhatEachStartGives) {
+    const std::string longPicture = "D:\\" + std::string(4095 - 3 - 4, 'b') + ".jpg";
+    Make({L"BOOK.SZ7"}, "D:\\crlf.jpg\r\nD:\\lf.jpg\n\r\nD:\\notes.txt\r\n" + longPicture + "tail.txt\r\n" +
+                            std::string(4095, 'c') + "D:\\cut.png\r\nD:\\sub\\..\\last.gif\r\nD:\\cr.jpg\r");
+    Make({L"list.unknown"}, "D:\\a.jpg\r\n");
+    Make({L"text.sz7"}, "a.txt\r\nb.doc");
+    Make({L"readme.txt", L"a.jpg"});
+    ::CreateDirectoryW(In(L"empty").c_str(), nullptr);
+    std::string entries;  // of a test archive's description: each one's folder inside, name
+    for (const char* entry :
+         {"\tb10.jpg", "\tb2.jpg", "sub\\\tz.png", "sub\\\tnotes.txt", "sub\\deep\\\tc.jpg", "sub\\\tA.jpg"})
+        entries += "e\ttst\t-\t-\t" + std::string(entry) + "\t-\tdata\n";
+    Make({L"book.tqa"}, entries);
+    const std::wstring book = In(L"book.tqa");
+    const std::pair<std::wstring, Names> cases[] = {
+        {In(L"BOOK.SZ7"),
+         {L"D:\\crlf.jpg", L"D:\\lf.jpg", std::wstring(longPicture.begin(), longPicture.end()), L"D:\\cut.png",
+          L"D:\\last.gif"}},
+        {In(L"list.unknown"), {L"D:\\a.jpg"}},
+        // An archive in its own order, a folder inside it sorted.
+        {book, Under(book, {L"b10.jpg", L"b2.jpg", L"sub\\z.png", L"sub\\deep\\c.jpg", L"sub\\A.jpg"})},
+        {book + L"\\sub", Under(book, {L"sub\\A.jpg", L"sub\\z.png"})},
+        {book + L"\\b2.jpg", {}},
+        {book + L"\\sub\\notes.txt", {}},
+        {In(L"gone.tqa\\sub\\z.png"), {}},
+        {In(L"readme.txt"), {}},
+        {In(L"text.sz7"), {}},
+        {In(L"empty"), {}},
+        {In(L"missing\\p.jpg"), {}},
     };
-    struct Case {
-        const char* name;
-        std::wstring start;
-        std::vector<std::wstring> pages;
-    };
-    const Case cases[] = {
-        {"the whole archive in its own order", book,
-         inBook({L"b10.jpg", L"b2.jpg", L"sub\\z.png", L"sub\\deep\\c.jpg", L"sub\\A.jpg"})},
-        {"a folder inside, sorted", book + L"\\sub", inBook({L"sub\\A.jpg", L"sub\\z.png"})},
-        {"a picture inside is current", book + L"/SUB/z.png", inBook({L"sub\\z.png", L"sub\\A.jpg"})},
-        {"a picture at the top level", book + L"\\b2.jpg", {}},
-        {"an unsupported file inside", book + L"\\sub\\notes.txt", {}},
-        {"a folder without pictures", book + L"\\none", {}},
-        {"an archive that is not there", Widen(folder_.File("gone.tqa\\sub\\z.png")), {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        PageList list;
-        EXPECT_EQ(c.pages.size(), list.Open(c.start.c_str()));
-        EXPECT_EQ(c.pages, Pages(list));
-    }
+    wchar_t previous[MAX_PATH] = L"";
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ::SetCurrentDirectoryW(folder_.c_str());
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, Open(c.first)) << c.first;
+    ::SetCurrentDirectoryW(previous);
 }
 
 }  // namespace

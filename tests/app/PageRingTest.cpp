@@ -1,211 +1,237 @@
+// The ring of decoded pages, its loaders, erase and fit, over stand-in pages.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "FakeBook.h"
-
-std::atomic<bool> FakeDecoding::slow{false};
-std::atomic<int> FakeDecoding::inFlight{0};
-std::atomic<int> FakeDecoding::ranToEnd{0};
-std::function<int()> FakeDecoding::mode;
-std::atomic<int> FakeDecoding::modeChangesSeen{0};
+#include "PageErase.h"
+#include "PageFit.h"
+#include "PageRing.h"
+#include "qel_exception.h"
 
 namespace {
 
-std::vector<std::wstring> Book(int count) {
-    std::vector<std::wstring> pages;
-    for (int i = 0; i < count; ++i)
-        pages.push_back(L"p" + std::to_wstring(i));
-    return pages;
-}
+using Size = std::pair<int, int>;
 
-class PageRingTest : public testing::Test {
-protected:
-    void TearDown() override {
-        FakeDecoding::slow = false;
-        FakeDecoding::ranToEnd = 0;
-        FakeDecoding::mode = nullptr;
-        FakeDecoding::modeChangesSeen = 0;
+// "name_WxH" decodes to a W x H page, any other name to 100 x 100. While slow
+// is set, a loader's decode waits until its continue predicate says stop (10 s
+// at most: then it counts as run to its end); a decode cut short counts a
+// change when mode() differs from its start.
+struct FakePage {
+    static inline std::atomic<bool> slow{false};
+    static inline std::atomic<int> inFlight{0}, ranToEnd{0}, modeChanges{0};
+    static inline std::function<int()> mode = [] { return 0; };
+
+    void Load(const wchar_t* name, qel::ContinueProc keepGoing = nullptr, void* arg = nullptr) {
+        path.clear();
+        ++inFlight;
+        struct Leave {
+            ~Leave() { --inFlight; }
+        } leave;
+        const int before = mode();
+        for (DWORD start = ::GetTickCount(); keepGoing && slow; ::Sleep(1)) {
+            if (!keepGoing(arg)) {
+                modeChanges += mode() != before;
+                throw qel::CException("FakePage", 2, "cut short");
+            }
+            if (::GetTickCount() - start > 10000) {
+                ++ranToEnd;
+                break;
+            }
+        }
+        size = {100, 100};
+        if (const wchar_t* text = std::wcsrchr(name, L'_'))
+            std::swscanf(text + 1, L"%dx%d", &size.first, &size.second);
+        drawn = size;
+        path = name;
     }
+    bool IsLoaded() const { return !path.empty(); }
+    int GetWidth() const { return size.first; }
+    int GetHeight() const { return size.second; }
+    int GetDrawWidth() const { return drawn.first; }
+    int GetDrawHeight() const { return drawn.second; }
+    void SetDrawSize(int width, int height, bool) { drawn = {width, height}; }
+    void SelectFrame(int) {}
 
-    // Waits until both loaders are inside a slow decode.
-    static void WaitForBothLoaders() {
-        for (int i = 0; i < 5000 && FakeDecoding::inFlight < 2; ++i)
-            ::Sleep(1);
-        ASSERT_EQ(2, FakeDecoding::inFlight);
+    std::wstring path;  // empty until decoded
+    Size size, drawn;
+};
+
+// A circle of page names.
+struct FakeList {
+    std::vector<std::wstring> pages;
+    size_t current = 0;
+    size_t Count() const { return pages.size(); }
+    const wchar_t* PathAfter(size_t k) const { return pages[(current + k) % Count()].c_str(); }
+    const wchar_t* PathBefore(size_t k) const { return PathAfter(Count() - k % Count()); }
+    void Advance() { current = (current + 1) % Count(); }
+    void Retreat() { current = (current + Count() - 1) % Count(); }
+    void EraseCurrent() {
+        pages.erase(pages.begin() + std::ptrdiff_t(current));
+        current = current == Count() ? 0 : current;
     }
 };
 
-// Once the loaders are done, slot(-2) to slot(+3) are all loaded, each with
-// the page its offset names.
-void ExpectRingTrue(TestRing& ring, const std::vector<std::wstring>& pages, int current) {
-    ring.WaitLoaders();
-    const int n = static_cast<int>(pages.size());
-    for (int k = -2; k <= 3; ++k) {
-        SCOPED_TRACE(testing::Message() << "slot " << k);
-        ASSERT_TRUE(ring.Page(k).IsLoaded());
-        EXPECT_EQ(pages[((current + k) % n + n) % n], ring.Page(k).Path());
-    }
+// Pages p0, p1, ..., the even and the odd ones with the suffixes given.
+FakeList Book(int count, const wchar_t* even = L"", const wchar_t* odd = L"") {
+    FakeList list;
+    for (int i = 0; i < count; ++i)
+        list.pages.push_back(L"p" + std::to_wstring(i) + (i % 2 ? odd : even));
+    return list;
 }
 
-TEST_F(PageRingTest, EverySlotHoldsThePageItsOffsetNamesAfterEveryMove) {
-    // n, N: Next1, Next; p, P: Prev1, Prev; S: ToggleSpread. More moves each
-    // way than the largest book has pages, so both ends are wrapped in both
-    // modes, and odd moves in a spread shift the pairs.
-    const std::string script = "nnnnnnnnnpppppppppppNNNNNPPPPPPSNNNNNNNNNPPPPPPPPPPnpnPPnNSNpPSPPPPPPPPnnNN";
+class TestRing : public PageRing<FakePage, FakeList> {
+public:
+    explicit TestRing(FakeList list) {
+        m_list = std::move(list);
+        SetFitArea(1920, 1080);
+    }
+    FakePage& Page(int k) const { return *Slot(k); }
+    // Once the loaders are done, the list is at the page given (an index
+    // brought into the book), and every slot holds the page its offset names
+    // in a picture of its own: one in two would let a loader decode into view.
+    void ExpectTrue(int& current) {
+        WaitLoaders();
+        const int n = int(m_list.Count());
+        current = (current % n + n) % n;
+        EXPECT_EQ(size_t(current), m_list.current);
+        for (int k = -2; k <= 3; ++k) {
+            EXPECT_EQ(k < 0 ? m_list.PathBefore(-k) : m_list.PathAfter(k), Page(k).path) << "slot " << k;
+            EXPECT_EQ(1, std::count(m_slots.begin(), m_slots.end(), Slot(k))) << "slot " << k;
+        }
+    }
+    // As the viewer deletes the current page and shows the next: each picture
+    // stays in the ring or goes to be freed; the last page leaves the ring.
+    bool Erase() {
+        StopLoaders();
+        const auto before = m_slots;
+        const bool left =
+            EraseCurrentPage(m_list, m_slots, m_head, m_released, [] { return boost::make_shared<FakePage>(); });
+        for (const PagePtr& page : before)
+            EXPECT_NE(std::count(m_slots.begin(), m_slots.end(), page),
+                      std::count(m_released.begin(), m_released.end(), page));
+        EXPECT_TRUE(left || before == m_slots);
+        if (left) {
+            StartLoaders();
+            ShowSlot(0);  // as the layout then shows the pages
+            ShowSlot(m_bSpread ? 1 : 0);
+        }
+        return left;
+    }
+};
+
+// Moves each way beyond the largest book in both modes, odd moves in a spread,
+// and erases down to the last page. Of pages of unequal widths, a pair fitted
+// by a loader in another order than the layout's would have the pixel lost to
+// rounding on the other page, and the layout would reduce both again.
+TEST(PageRing, EverySlotHoldsThePageItsOffsetNamesAfterEveryMove) {
+    const std::string script = "nnnnnnnnnpppppppppppNNNNNPPPPPPSNNNNNNNNNPPPPPPPPPPnpnPPnNSNpPSPPPPPPPPnnNNeNeSePeeNee";
+    const std::string moves = "nNpPSe";
+    void (TestRing::*const run[])() = {&TestRing::Next1, &TestRing::Next, &TestRing::Prev1, &TestRing::Prev,
+                                       &TestRing::ToggleSpread};
+    const int single[] = {1, 1, -1, -1, 0, 0}, spread[] = {1, 2, -1, -2, 0, 0};
     for (int count : {1, 2, 3, 7}) {
-        SCOPED_TRACE(testing::Message() << count << " pages");
-        const auto pages = Book(count);
-        TestRing ring(pages);
+        TestRing ring(Book(count, L"_601x800", L"_600x800"));
         ASSERT_TRUE(ring.Reload());
         int current = 0;
-        ExpectRingTrue(ring, pages, current);
-        for (size_t i = 0; i < script.size(); ++i) {
-            const char move = script[i];
-            SCOPED_TRACE(testing::Message()
-                         << "move " << i << " '" << move << "'" << (ring.IsSpread() ? " in a spread" : " single"));
-            const int spreadStep = ring.IsSpread() ? 2 : 1;
-            switch (move) {
-            case 'n':
-                ring.Next1(), current += 1;
+        ring.ExpectTrue(current);
+        for (size_t i = 0; i < script.size() && !HasFailure(); ++i) {
+            SCOPED_TRACE(testing::Message() << count << " pages, move " << i);
+            const size_t m = moves.find(script[i]);
+            current += (ring.IsSpread() ? spread : single)[m];
+            if (m == 5 && !ring.Erase())
                 break;
-            case 'N':
-                ring.Next(), current += spreadStep;
-                break;
-            case 'p':
-                ring.Prev1(), current -= 1;
-                break;
-            case 'P':
-                ring.Prev(), current -= spreadStep;
-                break;
-            case 'S':
-                ring.ToggleSpread();
-                break;
+            if (m < 5)
+                (ring.*run[m])();
+            ring.ExpectTrue(current);
+            if (ring.IsSpread() && (m == 1 || m == 3)) {
+                const Size a = ring.Page(0).drawn, b = ring.Page(1).drawn;
+                ring.FitPair(ring.Page(0), ring.Page(1));  // as the layout does
+                EXPECT_EQ(a, ring.Page(0).drawn);
+                EXPECT_EQ(b, ring.Page(1).drawn);
             }
-            ExpectRingTrue(ring, pages, current);
-            if (HasFatalFailure())
-                return;
         }
     }
 }
 
-TEST_F(PageRingTest, BackwardSpreadIsFittedAsItWillBeShown) {
-    // Pages of unequal width: fitting a pair in the other order moves the
-    // pixel lost to rounding to the other page, and the window's thread would
-    // then make both reduced copies again on a backward turn.
-    std::vector<std::wstring> pages;
-    for (int i = 0; i < 8; ++i)
-        pages.push_back(L"p" + std::to_wstring(i) + (i % 2 ? L"_600x800" : L"_601x800"));
-    TestRing ring(pages);
-    ASSERT_TRUE(ring.Reload());
-    ring.ToggleSpread();
-    for (bool forward : {false, true, false}) {
-        SCOPED_TRACE(forward ? "next spread" : "previous spread");
-        ring.WaitLoaders();
-        forward ? ring.Next() : ring.Prev();
-        const int before = ring.Page(0).Reductions() + ring.Page(1).Reductions();
-        const int width = ring.Page(0).GetDrawWidth();
-        ring.FitPair(ring.Page(0), ring.Page(1));  // as the layout does
-        EXPECT_EQ(width, ring.Page(0).GetDrawWidth());
-        EXPECT_EQ(before, ring.Page(0).Reductions() + ring.Page(1).Reductions());
-    }
-}
+// Each move stops loaders started a moment before, mostly before their threads
+// have a queue for the stop request; modes change only while they are stopped;
+// the ring stops them before it goes. A quit request is seen and left there.
+TEST(PageRing, LoadersStopBeforeEveryChangeAndWithTheRing) {
+    MSG msg;
+    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue
+    ASSERT_TRUE(::PostThreadMessageA(::GetCurrentThreadId(), WM_QUIT, 0, 0));
+    EXPECT_FALSE(TestRing::KeepLoading(nullptr) || TestRing::KeepLoading(nullptr));
+    EXPECT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 
-TEST_F(PageRingTest, StopRequestIsNeverLostToAThreadWithoutItsQueue) {
-    TestRing ring(Book(7));
-    ASSERT_TRUE(ring.Reload());
-    ring.WaitLoaders();
-    FakeDecoding::slow = true;
-    // Each move stops loaders that were started a moment before, most often
-    // before their threads have run at all.
-    for (int i = 0; i < 20; ++i)
-        ring.Next1();
-    ring.StopLoaders();
-    EXPECT_EQ(0, FakeDecoding::ranToEnd) << "a loader missed its stop request and decoded on";
-
-    // The decodes cut short left their slots empty; a later pass fills them.
-    FakeDecoding::slow = false;
-    ring.StartLoaders();
-    ExpectRingTrue(ring, Book(7), 20);
-}
-
-TEST_F(PageRingTest, ModeChangesOnlyWhileTheLoadersAreStopped) {
-    TestRing ring(Book(7));
-    FakeDecoding::mode = [&ring] { return ring.IsSpread() * 2 + ring.IsRightBinding(); };
-    FakeDecoding::slow = true;
-    // Into a spread and out again, each time with both loaders mid-decode.
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_TRUE(ring.Reload());
-        WaitForBothLoaders();
-        ring.ToggleSpread();
-        EXPECT_EQ(0, FakeDecoding::modeChangesSeen) << "ToggleSpread changed the mode under a running loader";
-        if (ring.IsSpread()) {
-            WaitForBothLoaders();
-            ring.ToggleBind();
-            EXPECT_EQ(0, FakeDecoding::modeChangesSeen) << "ToggleBind changed the side under a running loader";
-        }
-    }
-    ring.StopLoaders();
-    EXPECT_EQ(0, FakeDecoding::modeChangesSeen);
-    EXPECT_EQ(0, FakeDecoding::inFlight) << "a loader was left running";
-}
-
-TEST_F(PageRingTest, ToggleBindInSinglePageModeChangesNothing) {
-    TestRing ring(Book(3));
-    ASSERT_TRUE(ring.Reload());
-    ring.ToggleBind();
-    EXPECT_TRUE(ring.IsRightBinding());
-    ring.ToggleSpread();
-    ring.ToggleBind();
-    EXPECT_FALSE(ring.IsRightBinding());
-    ring.ToggleSpread();
-    ring.ToggleBind();
-    ring.ToggleSpread();
-    EXPECT_FALSE(ring.IsRightBinding()) << "the side kept while single applies again";
-}
-
-TEST_F(PageRingTest, DestructionStopsTheLoadersFirst) {
+    auto waitForBoth = [] {
+        for (int i = 0; i < 5000 && FakePage::inFlight < 2; ++i)
+            ::Sleep(1);
+        EXPECT_EQ(2, FakePage::inFlight);
+    };
     {
         TestRing ring(Book(7));
-        FakeDecoding::slow = true;
-        ASSERT_TRUE(ring.Reload());
-        WaitForBothLoaders();
+        const PageRing<FakePage, FakeList>* base = &ring;  // still there while its destructor stops the loaders
+        FakePage::mode = [base] { return base->IsSpread() * 2 + base->IsRightBinding(); };
+        FakePage::slow = true;
+        for (int i = 0; i < 20; ++i)
+            ring.Next1();
+        EXPECT_TRUE(ring.Reload());
+        for (int i = 0; i < 3; ++i) {  // a spread, the other side, single again
+            waitForBoth();
+            i == 1 ? ring.ToggleBind() : ring.ToggleSpread();
+        }
+        ring.ToggleBind();  // single: the side stays, and applies again in a spread
+        ring.ToggleSpread();
+        EXPECT_FALSE(ring.IsRightBinding());
+        waitForBoth();
     }
-    EXPECT_EQ(0, FakeDecoding::inFlight) << "a loader outlived the ring it fills";
-    EXPECT_EQ(0, FakeDecoding::ranToEnd);
+    FakePage::slow = false;
+    FakePage::mode = [] { return 0; };
+    EXPECT_EQ(0, FakePage::ranToEnd) << "a loader missed its stop request and decoded on";
+    EXPECT_EQ(0, FakePage::modeChanges) << "the mode changed under a running loader";
+    EXPECT_EQ(0, FakePage::inFlight) << "a loader outlived the ring it fills";
 }
 
-TEST_F(PageRingTest, NeighbourThatCannotBeDecodedStaysEmptyUntilShown) {
-    TestRing ring({L"p0", L"p1", L"bad2", L"p3", L"p4", L"p5", L"p6"});
-    ASSERT_TRUE(ring.Reload());
-    ring.WaitLoaders();
-    EXPECT_TRUE(ring.Page(1).IsLoaded());
-    EXPECT_FALSE(ring.Page(2).IsLoaded());
-    EXPECT_FALSE(ring.Page(3).IsLoaded()) << "the rest of a failed pass is left";
-    EXPECT_TRUE(ring.Page(-2).IsLoaded()) << "the other loader goes on";
-
-    ring.Next1();
-    ring.WaitLoaders();
-    EXPECT_EQ(L"p1", ring.Page(0).Path());
-    EXPECT_THROW(ring.Next1(), qel::CException) << "the current page is decoded on the window's thread";
-}
-
-TEST_F(PageRingTest, ReloadFailsWhenTheCurrentPageCannotBeDecoded) {
-    TestRing ring({L"bad0", L"p1"});
-    EXPECT_FALSE(ring.Reload());
-    EXPECT_FALSE(ring.Page(1).IsLoaded()) << "the loaders stay stopped";
-}
-
-TEST(KeepLoading, SeesAQuitRequestWithoutTakingIt) {
-    MSG msg;
-    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    EXPECT_TRUE(TestRing::KeepLoading(nullptr));
-    ASSERT_TRUE(::PostThreadMessageA(::GetCurrentThreadId(), WM_QUIT, 0, 0));
-    EXPECT_FALSE(TestRing::KeepLoading(nullptr));
-    EXPECT_FALSE(TestRing::KeepLoading(nullptr)) << "the request stays for the next check";
-    EXPECT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    EXPECT_TRUE(TestRing::KeepLoading(nullptr));
+// A single page fills the area, proportions kept, centred; a pair is brought to
+// one height, the pixel lost to rounding going to the second page.
+TEST(PageFit, SizesAndPlaces) {
+    const struct {
+        const char* name;
+        Size area, a, b, drawA, drawB, left, right;  // without b, a single page
+    } cases[] = {
+        {"small tall page", {1000, 800}, {50, 100}, {}, {400, 800}, {}, {300, 0}, {}},
+        {"wide page", {1000, 800}, {2000, 1000}, {}, {1000, 500}, {}, {0, 150}, {}},
+        {"odd margin truncates", {1000, 800}, {333, 800}, {}, {333, 800}, {}, {333, 0}, {}},
+        {"taller first page", {1920, 1080}, {700, 1000}, {600, 800}, {756, 1080}, {810, 1080}, {177, 0}, {933, 0}},
+        {"rounding", {1000, 800}, {1000, 500}, {500, 500}, {666, 333}, {334, 333}, {0, 233}, {666, 233}},
+    };
+    auto at = [](POINT pt) { return Size(pt.x, pt.y); };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePage a{L"", c.a, c.a}, b{L"", c.b, c.b};
+        POINT left{}, right{};
+        if (c.b.first == 0) {
+            FitSingle(a, c.area.first, c.area.second);
+            left = CentreIn(c.area.first, c.area.second, a.drawn.first, a.drawn.second);
+        } else {
+            FitPair(a, b, c.area.first, c.area.second);
+            PlaceSpread(c.area.first, c.area.second, {a.drawn.first, a.drawn.second}, {b.drawn.first, b.drawn.second},
+                        left, right);
+        }
+        EXPECT_EQ(c.drawA, a.drawn);
+        EXPECT_EQ(c.drawB, b.drawn);
+        EXPECT_EQ(c.left, at(left));
+        EXPECT_EQ(c.right, at(right));
+    }
 }
 
 }  // namespace
