@@ -5,26 +5,20 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <vector>
 
 int main(int argc, char** argv) {
     if (argc < 3)
         return 2;
-    std::vector<HANDLE> held;
+    // Held until the process ends, which closes them.
     for (int i = 2; i < argc; ++i) {
-        HANDLE file = ::CreateFileA(argv[i], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            std::printf("cannot open %s\n", argv[i]);
-            return 1;
-        }
-        held.push_back(file);
+        if (::CreateFileA(argv[i], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr) ==
+            INVALID_HANDLE_VALUE)
+            return std::printf("cannot open %s\n", argv[i]), 1;
     }
     std::printf("held\n");
     std::fflush(stdout);
     const DWORD start = ::GetTickCount();
     while (::GetFileAttributesA(argv[1]) != INVALID_FILE_ATTRIBUTES && ::GetTickCount() - start < 60000)
         ::Sleep(50);
-    for (HANDLE file : held)
-        ::CloseHandle(file);
     return 0;
 }

@@ -1,48 +1,45 @@
 // Test tool: waits for message boxes of other processes on the same
 // wineserver, prints each one's caption and text, and answers it with OK.
 // Usage: msgbox_reader TIMEOUT_MS [MAX_BOXES]; after a box, it waits 2.5 s
-// more for another one.
-// Output: one "box N" block per message box, then "boxes N".
+// more for another one. Output: a "box N" block per box, then "boxes N".
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
 namespace {
 
-BOOL CALLBACK CollectDialogs(HWND hwnd, LPARAM lParam) {
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM lParam) {
     char cls[64] = {};
     ::GetClassNameA(hwnd, cls, sizeof(cls));
-    if (lstrcmpA(cls, "#32770") == 0 && ::IsWindowVisible(hwnd))
-        reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
-    return TRUE;
+    if (std::strcmp(cls, "#32770") != 0 || !::IsWindowVisible(hwnd))
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hwnd;
+    return FALSE;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    DWORD timeout = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 10000;
-    int maxBoxes = argc > 2 ? std::atoi(argv[2]) : 1;
-    DWORD start = ::GetTickCount();
+    const DWORD timeout = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 10000;
+    const int maxBoxes = argc > 2 ? std::atoi(argv[2]) : 1;
+    const DWORD start = ::GetTickCount();
     DWORD lastBox = 0;
     int boxes = 0;
     while (boxes < maxBoxes && ::GetTickCount() - start < timeout) {
-        std::vector<HWND> dialogs;
-        ::EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
-        if (dialogs.empty()) {
-            if (boxes > 0 && ::GetTickCount() - lastBox > 2500)
-                break;
+        HWND box = nullptr;
+        ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
+        if (!box && boxes > 0 && ::GetTickCount() - lastBox > 2500)
+            break;
+        if (!box) {
             ::Sleep(50);
             continue;
         }
-        HWND box = dialogs.front();
         ::Sleep(200);  // let the box finish laying out its text
-        char caption[256] = {};
-        char text[2048] = {};
+        char caption[256] = {}, text[2048] = {};
         ::GetWindowTextA(box, caption, sizeof(caption));
-        // 0xFFFF is the id of a message box's text control.
-        ::GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+        ::GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));  // the id of a message box's text
         std::printf("box %d\ncaption %s\ntext-begin\n%s\ntext-end\n", ++boxes, caption, text);
         std::fflush(stdout);
         ::SendMessageA(box, WM_COMMAND, IDOK, 0);
