@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -18,7 +19,7 @@ public:
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() { RemoveTree(m_path); }
+    ~ScratchFolder() { std::filesystem::remove_all(m_path, m_error); }
 
     const std::string& Path() const { return m_path; }
     std::string File(const std::string& name) const { return m_path + "\\" + name; }
@@ -28,23 +29,6 @@ public:
     }
 
 private:
-    static void RemoveTree(const std::string& path) {
-        WIN32_FIND_DATAA fd;
-        HANDLE h = ::FindFirstFileA((path + "\\*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = fd.cFileName, child = path + "\\" + name;
-                if (name == "." || name == "..")
-                    continue;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(child);
-                else
-                    ::DeleteFileA(child.c_str());
-            } while (::FindNextFileA(h, &fd));
-            ::FindClose(h);
-        }
-        ::RemoveDirectoryA(path.c_str());
-    }
-
     std::string m_path;
+    std::error_code m_error;
 };

@@ -1,8 +1,6 @@
-// Helpers shared by the raster layer's tests: pixel access through a
-// record's own pitch, seeded random images, and a switch for the SSE2 paths.
+// Raster test helpers: pixels through the record's pitch, random images, plain paths.
 #pragma once
 
-#include <cstring>
 #include <random>
 
 #include "esl_image.h"
@@ -23,21 +21,21 @@ inline int Channel(DWORD pixel, int c) {
     return static_cast<int>((pixel >> (8 * c)) & 0xFF);
 }
 
-inline void FillRandom(ImageBuffer* p, unsigned seed) {
+// Black, or random pixels from a seed other than 0.
+inline UniqueImageBuffer Make32(int w, int h, unsigned seed = 0, DWORD flags = 0) {
+    UniqueImageBuffer image(CreateImageBuffer(kImageFormatColor, w, h, 32, flags));
     std::mt19937 rng(seed);
-    for (int y = 0; y < p->nHeight; ++y)
-        for (int x = 0; x < p->nWidth; ++x)
-            *Pixel32(p, x, y) = static_cast<DWORD>(rng());
+    for (int i = 0; seed && i < w * h; ++i)
+        *Pixel32(image.get(), i % w, i / w) = static_cast<DWORD>(rng());
+    return image;
 }
 
-inline UniqueImageBuffer Make32(int w, int h, DWORD flags = 0) {
-    return UniqueImageBuffer(CreateImageBuffer(kImageFormatColor, w, h, 32, flags));
-}
-
-// Turns the SSE flag off for its lifetime, so that the plain paths run.
+// Turns the SSE flag off for its lifetime when asked.
 class PlainPathsOnly {
 public:
-    PlainPathsOnly() : m_saved(glsGetEnabledProcessorType()) { glsDisableProcessorType(ESL_PROCESSOR_SSE); }
+    explicit PlainPathsOnly(bool bPlain) : m_saved(glsGetEnabledProcessorType()) {
+        glsDisableProcessorType(bPlain ? static_cast<DWORD>(ESL_PROCESSOR_SSE) : 0u);
+    }
     PlainPathsOnly(const PlainPathsOnly&) = delete;
     PlainPathsOnly& operator=(const PlainPathsOnly&) = delete;
     ~PlainPathsOnly() { glsEnableProcessorType(m_saved & ESL_PROCESSOR_SSE); }
