@@ -1,7 +1,9 @@
 // Character encodings of the description reader and writer, and the number
 // scanner that integer attributes and "&#...;" share.
+#include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 
 #include "esl_description_internal.h"
@@ -257,11 +259,11 @@ ESLError DecodeEUCJP(const BYTE* p, std::size_t n, UnitBuffer& out) noexcept {
         } else if (b == 0x8E) {
             if (pEnd - p >= 2)
                 sjis.Append(reinterpret_cast<const char*>(p + 1), 1);
-            p += 2;
+            p += std::min<std::ptrdiff_t>(2, pEnd - p);  // a cut sequence ends the text
         } else if (b == 0x8F) {
             // JIS X 0212 has no Shift-JIS form.
             sjis.Append("?", 1);
-            p += 3;
+            p += std::min<std::ptrdiff_t>(3, pEnd - p);
         } else if (b >= 0xA1 && b <= 0xFE && pEnd - p >= 2 && p[1] >= 0xA1 && p[1] <= 0xFE) {
             char pair[2];
             JisToShiftJIS(static_cast<BYTE>(b - 0x80), static_cast<BYTE>(p[1] - 0x80), pair);
