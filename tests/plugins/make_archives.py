@@ -8,7 +8,7 @@ own for what those refuse to write (Shift-JIS names without the UTF-8 flag,
 hostile names, lying sizes and checksums, broken directories).
 
 manifest.txt, one line per entry that must be listed, in archive order:
-    archive <TAB> flags <TAB> name (UTF-8, '/' separated) <TAB> size <TAB> crc32
+    archive flags name (UTF-8, '/' separated, no spaces) size crc32 (hex)
 flags: 'cp932' (the name holds only under code page 932), 'fail' (GetFile
 must fail), '-' (none). hostile.txt names the archives that may fail whole;
 every entry they list must either fail or give the bytes of a manifest entry.
@@ -48,7 +48,8 @@ def page_size(name):
 
 
 def expect(archive, name, data, flags="-"):
-    manifest.append(f"{archive}\t{flags}\t{name}\t{len(data)}\t{zlib.crc32(data):08x}")
+    assert " " not in name
+    manifest.append(f"{archive} {flags} {name} {len(data)} {zlib.crc32(data):08x}")
 
 
 # --- Our own ZIP writer -----------------------------------------------------

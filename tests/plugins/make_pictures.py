@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """Pictures for the picture plug-in tests, coded by each format's own tools
 (cjpeg, cwebp, img2webp), each beside the pixels its reference decoder
-(djpeg, dwebp) gives, as Netpbm files the tests read.
+(djpeg, dwebp) gives, as Netpbm files the tests read. Netpbm and PNG files
+are written here, each beside the picture it holds: a PAM of red, green,
+blue and opacity at the file's own depth (a bitmap's 1 black, a palette
+and a transparent colour resolved). pnms.txt and pngs.txt name them.
 
     make_pictures.py FOLDER
 """
 import os
+import struct
 import subprocess
 import sys
+import zlib
 
 
 def pattern(w, h, channels, seed):
@@ -34,6 +39,102 @@ def write_pnm(path, w, h, channels, data):
         head = b"P%d\n%d %d\n255\n" % (5 if channels == 1 else 6, w, h)
     with open(path, "wb") as f:
         f.write(head + data)
+
+
+def write_pam(path, w, h, maxval, pixels):
+    """RGBA samples of maxval; two bytes each over 255, big-endian."""
+    pack = ">%dH" if maxval > 255 else "%dB"
+    data = b"".join(struct.pack(pack % len(px), *px) for px in pixels)
+    head = b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL %d\nTUPLTYPE RGB_ALPHA\nENDHDR\n" % (w, h, maxval)
+    with open(path, "wb") as f:
+        f.write(head + data)
+
+
+def write_netpbm(folder, kind, w, h, maxval):
+    """Plain (P1-P3) or raw (P4-P6), with comments wherever the format allows
+    them; samples spread over 0..maxval; a raw bitmap's unused bits past each
+    row's end set, as a file may have them."""
+    plain, bitmap, channels = kind <= 3, kind % 3 == 1, 3 if kind % 3 == 0 else 1
+    pnm = b"P%d#c\n %d\t#c\r%d" % (kind, w, h) + (b"#c\n" if bitmap else b"\n#c\n%d" % maxval + (b" " if plain else b"#c\n"))
+    shown = []
+    for y in range(h):
+        packed = bytearray((w + 7) // 8)
+        packed[-1] = (1 << (7 - (w - 1) % 8)) - 1
+        for x in range(w):
+            s = [(x * 7919 + y * 104729 + c * 31) % (maxval + 1) for c in range(channels)]
+            for c in range(channels):
+                if plain:
+                    pnm += b"%d" % s[c] + (b"" if bitmap and x % 2 else b" " if x % 3 else b"#c\n")
+                elif bitmap:
+                    packed[x // 8] |= s[c] << (7 - x % 8)
+                else:
+                    pnm += s[c].to_bytes(2 if maxval > 255 else 1, "big")
+            shown.append(([1 - s[0]] if bitmap else s) * (3 // channels) + [maxval])
+        pnm += packed if bitmap and not plain else b""
+    name = "p%d_%dx%d_%d" % (kind, w, h, maxval)
+    with open(os.path.join(folder, name + ".pnm"), "wb") as f:
+        f.write(pnm)
+    write_pam(os.path.join(folder, name + ".pnm.pam"), w, h, maxval, shown)
+    return name
+
+
+PNG_TYPES = {"grey": (0, 1), "rgb": (2, 3), "pal": (3, 1), "greya": (4, 2), "rgba": (6, 4)}
+ADAM7 = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def write_png(folder, kind, depth, interlaced, trns, w=37, h=21):
+    """Every fifth pixel has the transparent colour's samples; a palette's
+    first half of entries has opacities, the rest stays opaque. Rows are
+    filtered with none, sub and up in turn."""
+    ctype, channels = PNG_TYPES[kind]
+    top = (1 << depth) - 1
+    key = [(top // 3 + c) % (top + 1) for c in range(3)]
+    entries = 200 if depth == 8 else 1 << depth
+    palette = [[(i * 37 + c * 91) % 256 for c in range(3)] for i in range(entries)]
+    alphas = [(i * 53) % 256 for i in range(entries // 2)] if trns else []
+
+    def sample(x, y, c):
+        if (x + 2 * y) % 5 == 0 and c < 3:
+            return key[c]
+        mix = ((x * 7919 + y * 104729 + c * 31) * 2654435761 & 0xFFFFFFFF) >> 7
+        return mix % entries if kind == "pal" else mix & top
+
+    def shown(x, y):
+        s = [sample(x, y, c) for c in range(channels)]
+        if kind == "pal":
+            return palette[s[0]] + [alphas[s[0]] if s[0] < len(alphas) else 255]
+        rgb = s[:3] if channels >= 3 else s[:1] * 3
+        if channels % 2 == 0:  # an alpha channel
+            return rgb + s[-1:]
+        return rgb + [0 if trns and s == key[:channels] else top]
+
+    image = b""
+    for x0, y0, dx, dy in ADAM7 if interlaced else [(0, 0, 1, 1)]:
+        prior = None
+        for y in range(y0, h, dy) if x0 < w else []:
+            bits = "".join(format(sample(x, y, c), "0%db" % depth) for x in range(x0, w, dx) for c in range(channels))
+            raw = int(bits + "0" * (-len(bits) % 8), 2).to_bytes((len(bits) + 7) // 8, "big")
+            bpp, f, prior = max(1, channels * depth // 8), y % 3, prior or bytes(len(raw))
+            predict = lambda i: 0 if f == 0 else prior[i] if f == 2 else raw[i - bpp] if i >= bpp else 0
+            image += bytes([f] + [(raw[i] - predict(i)) % 256 for i in range(len(raw))])
+            prior = raw
+    png = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, depth, ctype, 0, 0, interlaced))
+    if kind == "pal":
+        png += png_chunk(b"PLTE", bytes(sum(palette, [])))
+        png += png_chunk(b"tRNS", bytes(alphas)) if trns else b""
+    elif trns:
+        png += png_chunk(b"tRNS", b"".join(struct.pack(">H", k) for k in key[:channels]))
+    png += png_chunk(b"IDAT", zlib.compress(image)) + png_chunk(b"IEND", b"")
+    name = "%s%d%s%s_%dx%d" % (kind, depth, "i" if interlaced else "", "t" if trns else "", w, h)
+    with open(os.path.join(folder, name + ".png"), "wb") as f:
+        f.write(png)
+    write_pam(os.path.join(folder, name + ".png.pam"), w, h, 255 if kind == "pal" else top,
+              [shown(x, y) for y in range(h) for x in range(w)])
+    return name
 
 
 def run(*args):
@@ -64,9 +165,22 @@ def main():
         "restarts": ["-restart", "2", "-sample", "2x2", "colour.ppm"],
         "grey": ["-grayscale", "grey.pgm"],
     }
+    with open(p("jpegs.txt"), "w") as f:
+        f.write("c420\n" + "\n".join(name for name in jpegs if name != "c420") + "\n")
     for name, args in jpegs.items():
         run("cjpeg", "-quality", "85", *args[:-1], "-outfile", p(name + ".jpg"), p(args[-1]))
         run("djpeg", "-pnm", "-outfile", p(name + ".jpg.pnm"), p(name + ".jpg"))
+
+    # Every EXIF orientation: an APP1 segment whose first IFD holds another tag,
+    # then the orientation; even ones in big-endian order.
+    with open(p("c420.jpg"), "rb") as f:
+        jpeg = f.read()
+    for o in range(1, 9):
+        e = ">" if o % 2 == 0 else "<"
+        exif = b"Exif\0\0" + (b"MM" if o % 2 == 0 else b"II") + struct.pack(e + "HIHHHI4sHHIHHI", 42, 8, 2, 0x010F, 2, 4,
+                                                                          b"abc", 0x0112, 3, 1, o, 0, 0)
+        with open(p("c420_o%d.jpg" % o), "wb") as f:
+            f.write(jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(exif) + 2) + exif + jpeg[2:])
 
     webps = {
         "lossy": (["-q", "75"], "colour.ppm", "-ppm"),
@@ -74,6 +188,8 @@ def main():
         "alpha_lossy": (["-q", "75", "-alpha_q", "90"], "alpha.pam", "-pam"),
         "alpha_lossless": (["-lossless", "-exact"], "alpha.pam", "-pam"),
     }
+    with open(p("webps.txt"), "w") as f:
+        f.write("\n".join(webps) + "\n")
     for name, (args, source, kind) in webps.items():
         run("cwebp", "-quiet", *args, p(source), "-o", p(name + ".webp"))
         run("dwebp", "-quiet", kind, p(name + ".webp"), "-o", p(name + ".webp.pnm"))
@@ -91,6 +207,23 @@ def main():
         p("animated_alpha.webp"))
     run("webpmux", "-get", "frame", "1", p("animated_alpha.webp"), "-o", p("animated_alpha_1.webp"))
     run("dwebp", "-quiet", "-pam", p("animated_alpha_1.webp"), "-o", p("animated_alpha.webp.pnm"))
+
+    # Netpbm: every kind; raw 8-bit colour of maxval 255 has a path of its own, four pixels at a time.
+    pnms = [(6, 301, 203, 65535), (1, 33, 5, 1), (4, 33, 5, 1), (4, 8, 3, 1), (2, 5, 3, 255), (5, 5, 3, 255),
+            (5, 2, 4, 1000), (5, 3, 2, 1), (3, 3, 2, 1000), (6, 3, 3, 255), (6, 1, 2, 1), (6, 5, 4, 65535),
+            (3, 2, 2, 65535), (2, 7, 2, 1), (6, 130, 70, 255), (5, 40, 300, 255)]
+    with open(p("pnms.txt"), "w") as f:
+        f.write("\n".join(write_netpbm(out, *v) for v in pnms) + "\n")
+
+    # PNG: every colour type and depth, interlaced or not, with and without
+    # a transparent colour; pngs.txt names them.
+    pngs = [("grey", 1, 0, 0), ("grey", 2, 1, 0), ("grey", 4, 0, 1, 13, 9), ("grey", 8, 0, 1), ("grey", 16, 1, 0),
+            ("grey", 16, 0, 1, 11, 7), ("greya", 8, 0, 0), ("greya", 16, 1, 0), ("rgb", 8, 0, 0), ("rgb", 8, 1, 1),
+            ("rgb", 16, 0, 0), ("rgb", 16, 1, 1, 3, 9), ("rgba", 8, 0, 0), ("rgba", 8, 1, 0, 1, 1), ("rgba", 16, 1, 0),
+            ("pal", 1, 0, 0), ("pal", 2, 1, 0, 5, 3), ("pal", 4, 1, 1), ("pal", 8, 0, 1), ("pal", 8, 0, 0, 301, 203),
+            ("rgba", 16, 1, 0, 301, 203), ("rgba", 8, 0, 0, 40, 300)]
+    with open(p("pngs.txt"), "w") as f:
+        f.write("\n".join(write_png(out, *v) for v in pngs) + "\n")
     open(p(".stamp"), "w").close()
 
 

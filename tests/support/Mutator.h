@@ -1,13 +1,10 @@
-// Deterministic mutation fuzzing for readers of outside input. A run mutates
-// generated seed inputs (byte flips, insertions, deletions, splices, repeated
-// chunks, boundary values, truncation) and checks each result with a
-// caller's invariant. The same seed always gives the same inputs, so a
-// failure is replayed from the seed it prints.
-//
-// By default a run makes a fixed number of inputs. scripts/fuzz sets
-// VELK58_FUZZ_SECONDS (run that long) and VELK58_FUZZ_SEED (a fresh base);
-// it runs the tests whose names start with "Mutated". VELK58_FUZZ_SEED=N
-// alone replays input N first.
+// Deterministic mutation fuzzing for readers of outside input: generated
+// seed inputs mutated (byte flips, insertions, deletions, splices, repeated
+// chunks, boundary values, truncation), each checked with a caller's
+// invariant. A failure is replayed from the seed it prints. By default a run
+// makes a fixed number of inputs; scripts/fuzz sets VELK58_FUZZ_SECONDS (run
+// that long) and VELK58_FUZZ_SEED (a fresh base) for the tests named
+// "Mutated...". VELK58_FUZZ_SEED=N alone replays input N first.
 #pragma once
 
 #include <windows.h>
@@ -103,8 +100,7 @@ inline std::string Hex(const std::string& data, std::size_t max = 512) {
 }
 
 struct Report {
-    std::size_t inputs = 0;
-    std::size_t failures = 0;
+    std::size_t inputs = 0, failures = 0;
 };
 
 // The invariant answers an empty text when the input passed, else what broke.
@@ -112,19 +108,16 @@ using Check = std::function<std::string(const std::string& input)>;
 
 namespace detail {
 
+// The input being checked, so that a crash still names it.
 struct Current {
     const char* name;
     std::uint64_t seed;
     const std::string* input;
 };
-inline Current*& CurrentInput() {
-    static Current* p = nullptr;
-    return p;
-}
+inline Current* g_current = nullptr;
 
-// A crash still names the input that caused it.
 inline LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
-    if (const Current* c = CurrentInput())
+    if (const Current* c = g_current)
         std::printf("fuzz %s crash 0x%08lX seed %llu\n  input %s\n", c->name,
                     static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
                     static_cast<unsigned long long>(c->seed), Hex(*c->input).c_str());
@@ -145,7 +138,7 @@ inline Report Run(const char* name, std::uint64_t base, std::size_t count, const
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds ? std::atoi(seconds) : 0);
     Report report;
     detail::Current current{name, 0, nullptr};
-    detail::CurrentInput() = &current;
+    detail::g_current = &current;
     LPTOP_LEVEL_EXCEPTION_FILTER previous = ::SetUnhandledExceptionFilter(detail::ReportCrash);
     for (std::uint64_t i = 0; !corpus.empty(); ++i) {
         if (seconds ? std::chrono::steady_clock::now() >= deadline : i >= count)
@@ -162,14 +155,12 @@ inline Report Run(const char* name, std::uint64_t base, std::size_t count, const
             broken = "an exception escaped";
         }
         ++report.inputs;
-        if (!broken.empty()) {
-            if (++report.failures <= 5)
-                std::printf("fuzz %s failure seed %llu: %s\n  input %s\n", name, static_cast<unsigned long long>(s),
-                            broken.c_str(), Hex(input).c_str());
-        }
+        if (!broken.empty() && ++report.failures <= 5)
+            std::printf("fuzz %s failure seed %llu: %s\n  input %s\n", name, static_cast<unsigned long long>(s),
+                        broken.c_str(), Hex(input).c_str());
     }
     ::SetUnhandledExceptionFilter(previous);
-    detail::CurrentInput() = nullptr;
+    detail::g_current = nullptr;
     std::printf("fuzz %s inputs %zu failures %zu\n", name, report.inputs, report.failures);
     std::fflush(stdout);
     return report;
