@@ -1,5 +1,4 @@
-// Our plug-ins loaded as the host loads them, their exports looked up by
-// name; what the picture and archive tests share.
+// What the picture and archive plug-in tests share.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -8,7 +8,9 @@ own for what those refuse to write (Shift-JIS names without the UTF-8 flag,
 hostile names, lying sizes and checksums, broken directories).
 
 manifest.txt, one line per entry that must be listed, in archive order:
-    archive flags name (UTF-8, '/' separated, no spaces) size crc32 (hex)
+    archive flags name size crc32 (hex)
+the name as the plug-in lists it under code page 932 (in that code page, '\'
+separated, no spaces).
 flags: 'cp932' (the name holds only under code page 932), 'fail' (GetFile
 must fail), '-' (none). hostile.txt names the archives that may fail whole;
 every entry they list must either fail or give the bytes of a manifest entry.
@@ -49,7 +51,7 @@ def page_size(name):
 
 def expect(archive, name, data, flags="-"):
     assert " " not in name
-    manifest.append(f"{archive} {flags} {name} {len(data)} {zlib.crc32(data):08x}")
+    manifest.append(f"{archive} {flags} {name.replace('/', chr(92))} {len(data)} {zlib.crc32(data):08x}")
 
 
 # --- Our own ZIP writer -----------------------------------------------------
@@ -226,7 +228,7 @@ hostile_zip("cd_points_at_end.zip", base, cd_offset=0)
 big = ZipEntry(b"huge.bin", content("huge.bin", 1 << 20), method=8, size=4000000000)
 hostile_zip("declared_4gb.zip", [big] + base[:1])
 
-with open(os.path.join(out, "manifest.txt"), "w", encoding="utf-8") as f:
+with open(os.path.join(out, "manifest.txt"), "w", encoding="cp932") as f:
     f.write("\n".join(manifest) + "\n")
 with open(os.path.join(out, "hostile.txt"), "w") as f:
     f.write("\n".join(hostile) + "\n")

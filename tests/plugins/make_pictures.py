@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Pictures for the picture plug-in tests, coded by each format's own tools
 (cjpeg, cwebp, img2webp), each beside the pixels its reference decoder
-(djpeg, dwebp) gives, as Netpbm files the tests read. Netpbm and PNG files
+(djpeg, dwebp) gives, as a PAM the tests read. Netpbm and PNG files
 are written here, each beside the picture it holds: a PAM of red, green,
 blue and opacity at the file's own depth (a bitmap's 1 black, a palette
 and a transparent colour resolved). pnms.txt and pngs.txt name them.
@@ -9,6 +9,7 @@ and a transparent colour resolved). pnms.txt and pngs.txt name them.
     make_pictures.py FOLDER
 """
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -137,6 +138,17 @@ def write_png(folder, kind, depth, interlaced, trns, w=37, h=21):
     return name
 
 
+def to_pam(path):
+    """A P5 or P6 reference picture (maxval 255) rewritten as the PAM the tests read."""
+    with open(path, "rb") as f:
+        data = f.read()
+    m = re.match(rb"P([56])\s+(\d+)\s+(\d+)\s+255\s", data)
+    if m:
+        n, pixels = 1 if m[1] == b"5" else 3, data[m.end():]
+        write_pam(path, int(m[2]), int(m[3]), 255,
+                  [list(pixels[i:i + n]) * (3 // n) + [255] for i in range(0, len(pixels), n)])
+
+
 def run(*args):
     done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     if done.returncode != 0:
@@ -166,7 +178,7 @@ def main():
         "grey": ["-grayscale", "grey.pgm"],
     }
     with open(p("jpegs.txt"), "w") as f:
-        f.write("c420\n" + "\n".join(name for name in jpegs if name != "c420") + "\n")
+        f.write("".join("%s.jpg %s.jpg.pnm\n" % (name, name) for name in ["c420"] + [n for n in jpegs if n != "c420"]))
     for name, args in jpegs.items():
         run("cjpeg", "-quality", "85", *args[:-1], "-outfile", p(name + ".jpg"), p(args[-1]))
         run("djpeg", "-pnm", "-outfile", p(name + ".jpg.pnm"), p(name + ".jpg"))
@@ -188,8 +200,6 @@ def main():
         "alpha_lossy": (["-q", "75", "-alpha_q", "90"], "alpha.pam", "-pam"),
         "alpha_lossless": (["-lossless", "-exact"], "alpha.pam", "-pam"),
     }
-    with open(p("webps.txt"), "w") as f:
-        f.write("\n".join(webps) + "\n")
     for name, (args, source, kind) in webps.items():
         run("cwebp", "-quiet", *args, p(source), "-o", p(name + ".webp"))
         run("dwebp", "-quiet", kind, p(name + ".webp"), "-o", p(name + ".webp.pnm"))
@@ -207,13 +217,24 @@ def main():
         p("animated_alpha.webp"))
     run("webpmux", "-get", "frame", "1", p("animated_alpha.webp"), "-o", p("animated_alpha_1.webp"))
     run("dwebp", "-quiet", "-pam", p("animated_alpha_1.webp"), "-o", p("animated_alpha.webp.pnm"))
+    # The list: a file and the picture it holds; for an animation's first
+    # frame smaller than its canvas, the canvas size and where the frame
+    # header puts the frame (offsets stored halved, 24 bits each).
+    with open(p("animated_alpha.webp"), "rb") as f:
+        animated = f.read()
+    at = animated.find(b"ANMF") + 8
+    x, y = (2 * int.from_bytes(animated[i:i + 3], "little") for i in (at, at + 3))
+    with open(p("webps.txt"), "w") as f:
+        f.write("".join("%s.webp %s.webp.pnm\n" % (name, name) for name in webps))
+        f.write("animated.webp frame1.ppm\noffset.webp small.ppm 64 48 8 6\n")
+        f.write("animated_alpha.webp animated_alpha.webp.pnm 157 93 %d %d\n" % (x, y))
 
     # Netpbm: every kind; raw 8-bit colour of maxval 255 has a path of its own, four pixels at a time.
     pnms = [(6, 301, 203, 65535), (1, 33, 5, 1), (4, 33, 5, 1), (4, 8, 3, 1), (2, 5, 3, 255), (5, 5, 3, 255),
             (5, 2, 4, 1000), (5, 3, 2, 1), (3, 3, 2, 1000), (6, 3, 3, 255), (6, 1, 2, 1), (6, 5, 4, 65535),
             (3, 2, 2, 65535), (2, 7, 2, 1), (6, 130, 70, 255), (5, 40, 300, 255)]
     with open(p("pnms.txt"), "w") as f:
-        f.write("\n".join(write_netpbm(out, *v) for v in pnms) + "\n")
+        f.write("".join("%s.pnm %s.pnm.pam\n" % (name, name) for name in (write_netpbm(out, *v) for v in pnms)))
 
     # PNG: every colour type and depth, interlaced or not, with and without
     # a transparent colour; pngs.txt names them.
@@ -223,7 +244,9 @@ def main():
             ("pal", 1, 0, 0), ("pal", 2, 1, 0, 5, 3), ("pal", 4, 1, 1), ("pal", 8, 0, 1), ("pal", 8, 0, 0, 301, 203),
             ("rgba", 16, 1, 0, 301, 203), ("rgba", 8, 0, 0, 40, 300)]
     with open(p("pngs.txt"), "w") as f:
-        f.write("\n".join(write_png(out, *v) for v in pngs) + "\n")
+        f.write("".join("%s.png %s.png.pam\n" % (name, name) for name in (write_png(out, *v) for v in pngs)))
+    for name in [n + ".jpg.pnm" for n in jpegs] + [n + ".webp.pnm" for n in webps] + ["frame1.ppm", "small.ppm"]:
+        to_pam(p(name))
     open(p(".stamp"), "w").close()
 
 

@@ -1,10 +1,9 @@
-// Deterministic mutation fuzzing for readers of outside input: generated
-// seed inputs mutated (byte flips, insertions, deletions, splices, repeated
-// chunks, boundary values, truncation), each checked with a caller's
-// invariant. A failure is replayed from the seed it prints. By default a run
-// makes a fixed number of inputs; scripts/fuzz sets VELK58_FUZZ_SECONDS (run
-// that long) and VELK58_FUZZ_SEED (a fresh base) for the tests named
-// "Mutated...". VELK58_FUZZ_SEED=N alone replays input N first.
+// Deterministic mutation fuzzing for readers of outside input: seed inputs
+// mutated (bit flips, insertions, deletions, splices, repeats, boundary values,
+// truncation), each checked with a caller's invariant; a failure replays from
+// the seed it prints. scripts/fuzz sets VELK58_FUZZ_SECONDS (run that long) and
+// VELK58_FUZZ_SEED (a fresh base) for the tests named "Mutated..."; the seed
+// alone replays input N first.
 #pragma once
 
 #include <windows.h>
@@ -40,8 +39,7 @@ private:
 inline std::string Mutate(Random& rnd, std::string data, const std::vector<std::string>& corpus) {
     static const std::uint32_t kBoundary[] = {0,      1,      0x7F,       0x80,        0xFF,
                                               0x7FFF, 0xFFFF, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
-    int ops = 1 + static_cast<int>(rnd.Below(4));
-    for (int i = 0; i < ops; ++i) {
+    for (int i = 0, ops = 1 + static_cast<int>(rnd.Below(4)); i < ops; ++i) {
         std::size_t at = rnd.Below(data.size() + 1);
         switch (rnd.Below(7)) {
         case 0:  // flip bits of one byte
@@ -90,13 +88,9 @@ inline std::string Mutate(Random& rnd, std::string data, const std::vector<std::
 inline std::string Hex(const std::string& data, std::size_t max = 512) {
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
-    for (std::size_t i = 0; i < data.size() && i < max; ++i) {
-        out += kDigits[static_cast<unsigned char>(data[i]) >> 4];
-        out += kDigits[static_cast<unsigned char>(data[i]) & 15];
-    }
-    if (data.size() > max)
-        out += "...";
-    return out;
+    for (std::size_t i = 0; i < data.size() && i < max; ++i)
+        out += {kDigits[static_cast<unsigned char>(data[i]) >> 4], kDigits[static_cast<unsigned char>(data[i]) & 15]};
+    return data.size() > max ? out + "..." : out;
 }
 
 struct Report {
@@ -105,8 +99,6 @@ struct Report {
 
 // The invariant answers an empty text when the input passed, else what broke.
 using Check = std::function<std::string(const std::string& input)>;
-
-namespace detail {
 
 // The input being checked, so that a crash still names it.
 struct Current {
@@ -125,8 +117,6 @@ inline LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-}  // namespace detail
-
 // Input i is made from seed (base + i), so "seed N" in a report replays it:
 // Mutate(Random(N), corpus[N % corpus.size()], corpus).
 inline Report Run(const char* name, std::uint64_t base, std::size_t count, const std::vector<std::string>& corpus,
@@ -137,9 +127,9 @@ inline Report Run(const char* name, std::uint64_t base, std::size_t count, const
         base = std::strtoull(seed, nullptr, 10);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds ? std::atoi(seconds) : 0);
     Report report;
-    detail::Current current{name, 0, nullptr};
-    detail::g_current = &current;
-    LPTOP_LEVEL_EXCEPTION_FILTER previous = ::SetUnhandledExceptionFilter(detail::ReportCrash);
+    Current current{name, 0, nullptr};
+    g_current = &current;
+    LPTOP_LEVEL_EXCEPTION_FILTER previous = ::SetUnhandledExceptionFilter(ReportCrash);
     for (std::uint64_t i = 0; !corpus.empty(); ++i) {
         if (seconds ? std::chrono::steady_clock::now() >= deadline : i >= count)
             break;
@@ -160,7 +150,7 @@ inline Report Run(const char* name, std::uint64_t base, std::size_t count, const
                         broken.c_str(), Hex(input).c_str());
     }
     ::SetUnhandledExceptionFilter(previous);
-    detail::g_current = nullptr;
+    g_current = nullptr;
     std::printf("fuzz %s inputs %zu failures %zu\n", name, report.inputs, report.failures);
     std::fflush(stdout);
     return report;
