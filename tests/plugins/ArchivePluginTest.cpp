@@ -261,7 +261,6 @@ TEST(ArchivePlugin, HostileArchivesFailOrGiveTrueBytes) {
     EXPECT_GE(count, 10);
 }
 
-// The files in a folder.
 std::vector<std::string> FilesIn(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;

@@ -60,7 +60,7 @@ struct SDecoded {
 
 // GetPictureInfo and GetPicture on the file in memory or, given a path, from
 // offset 4 of that file; what GetPicture handed over read back and freed. A
-// palette has an entry for every pixel value; bytes past a row's pixels are 0.
+// palette has an entry for every pixel value; bits past a row's pixels are 0.
 SDecoded Decode(const CPlugin& plugin, const std::string& file, const char* path = nullptr,
                 SPI_PROGRESS progress = nullptr, LONG_PTR data = 0) {
     const CGuarded input(file);
@@ -98,7 +98,8 @@ SDecoded Decode(const CPlugin& plugin, const std::string& file, const char* path
                                                   : colours[(row[x / 8] >> (7 - x % 8)) & 1];
             d.rgb.insert(d.rgb.end(), {q.rgbRed, q.rgbGreen, q.rgbBlue});
         }
-        if (std::any_of(row + used, row + stride, [](unsigned char b) { return b != 0; }))
+        if ((row[used - 1] & ((1u << (used * 8 - std::size_t(h.biWidth) * h.biBitCount)) - 1)) ||
+            std::any_of(row + used, row + stride, [](unsigned char b) { return b; }))
             d.insane = "padding not zero";
     }
     return d;
