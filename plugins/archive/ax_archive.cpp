@@ -92,7 +92,9 @@ int ExtractEntry(const char* path, std::uint32_t position, HLOCAL* out, const Pr
         esl::LocalLockGuard<char> data(block.get());
         if (!data.get())
             return kSpiInternalError;
-        if (Bytes kept = CCache::Instance().FindBytes(listing->identity, entry->header)) {
+        // Kept bytes of another length are not this entry's: never copied past the block.
+        Bytes kept = CCache::Instance().FindBytes(listing->identity, entry->header);
+        if (kept && kept->size() == entry->size) {
             std::memcpy(data.get(), kept->data(), kept->size());
         } else if (int r = ReadEntry(*listing, *entry, data.get(), progress, true)) {
             return r;
