@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -127,6 +128,52 @@ TEST_F(RawFileTest, SeekFromEachOriginTruncateAndPassFourGigabytes) {
     EXPECT_EQ(beyond, file.GetLargeLength());
     EXPECT_EQ(beyond, file.GetLargePosition());
     EXPECT_EQ(0u, file.GetLength() + file.GetPosition()) << "values beyond 32 bits must not be cut to their low bits";
+}
+
+// A reader's copy has its own position, a writer's shares it; an attached
+// handle is the object's own copy.
+TEST_F(RawFileTest, DuplicateAndAttachCopyTheHandle) {
+    const std::string path = folder_.File("dup.bin");
+    ScratchFolder::WriteBytes(path, "abcdef");
+    ERawFile reader, writer;
+    ASSERT_EQ(0, reader.Open(path.c_str(), kRead | kShareRead | kShareWrite));
+    char c = 0;
+    ASSERT_EQ(1u, reader.Read(&c, 1));
+    std::unique_ptr<ESLFileObject> copy = reader.Duplicate();
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ("abcdef", ReadAll(*copy));
+    EXPECT_EQ(1u, reader.GetPosition());
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(0, writer.Attach(h, kWrite));
+    ::CloseHandle(h);
+    copy = writer.Duplicate();
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(3u, copy->Write("abc", 3));
+    EXPECT_EQ(3u, writer.GetPosition());
+    EXPECT_EQ(1, writer.Attach(INVALID_HANDLE_VALUE, kRead));
+    EXPECT_FALSE(writer.IsOpen());
+}
+
+// Names by exact text, bases through the chain, and casts that move the
+// pointer to a second base.
+TEST(ESLObjectNames, ClassesAnswerTheirNamesAndCastToTheirBases) {
+    ERawFile raw;
+    EMemoryFile memory;
+    EStreamFileBuffer both;
+    ESLFileObject* asFile = &both;
+    for (const auto& [object, name, base, sibling] :
+         {std::make_tuple<ESLObject*>(&raw, "ERawFile", "ESLObject", "EMemoryFile"),
+          std::make_tuple<ESLObject*>(&memory, "EMemoryFile", "ESLFileObject", "ERawFile")}) {
+        EXPECT_STREQ(name, object->ClassName());
+        EXPECT_EQ(object, object->DynamicCast(name));
+        EXPECT_TRUE(object->IsKindOf(base) && object->DynamicCast(base)) << name;
+        EXPECT_FALSE(object->IsKindOf(sibling) || object->IsKindOf(nullptr) || object->IsKindOf("erawfile")) << name;
+    }
+    EXPECT_EQ(static_cast<ESLFileObject*>(&raw), ESLTypeCast<ESLFileObject>(static_cast<ESLObject*>(&raw)));
+    EXPECT_EQ(nullptr, ESLTypeCast<EMemoryFile>(static_cast<ESLObject*>(&raw)));
+    EXPECT_STREQ("EStreamFileBuffer", asFile->ClassName());
+    EXPECT_EQ(static_cast<EStreamBuffer*>(&both), asFile->DynamicCast("EStreamBuffer")) << "the second base";
+    EXPECT_TRUE(asFile->IsKindOf("ESLFileObject") && both.IsKindOf("EStreamBuffer"));
 }
 
 // Bytes past the data read as zeros (after a seek, a truncation grown again,
