@@ -1,13 +1,34 @@
-// The test archive plug-in whose archives describe its answers (see
-// spi_archive.h). Every call reads the description anew, so that calls from
-// several threads share nothing but the call counters.
-#include "spi_archive.h"
-
+// The test plug-in spi_archive: an archive plug-in for "*.tqa" whose
+// "archive" is a text file that describes what the plug-in answers, so that
+// a test writes the exact table of contents, hostile or not. One line each,
+// fields separated by tabs:
+//   stride N    records of N bytes: 432 (8-byte time) or 428 (4-byte time)
+//   block D     the listing block is D bytes longer (or shorter) than its
+//               records and the terminating one
+//   nohandle    GetArchiveInfo answers success and hands back no block
+//   raw DATA    the listing block is DATA (below) as it stands
+//   e METHOD POS SIZE PATH NAME FLAGS DATA
+//               one entry. Its true position is its 1-based entry number and
+//               its true size that of DATA; POS or SIZE "-" lists the true
+//               value. DATA "@file" is that file beside the description,
+//               anything else the text itself. Names of 200 bytes or more
+//               fill their field with no NUL.
+// FLAGS ("-" for none): GetFileInfo does not find the entry (q); GetFile
+// hands back a block one byte short (s), answers 0 with no handle (n),
+// answers 8 (x), or answers 0 with a handle it has freed (f). GetFileInfo
+// finds the first entry whose path and name, joined, equal the query without
+// regard to ASCII letter case, and writes one record of the description's
+// stride.
+//
+// Every call reads the description anew, so that calls from several threads
+// share nothing.
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,65 +37,32 @@
 
 namespace {
 
-std::atomic<int> gCalls[3];
-
 struct Entry {
-    std::string method;
-    std::string listedPosition, listedSize;
-    std::string path, name;
-    std::string flags;
-    std::string data;
+    std::string method, listedPosition, listedSize, path, name, flags, data;
     std::uint32_t position;  // true position: the 1-based entry number
     bool Has(char flag) const { return flags.find(flag) != std::string::npos; }
 };
 
 struct Description {
     size_t stride = kSpiFileInfoSize;
-    bool terminated = true;
+    bool raw = false, noHandle = false;
     long blockDelta = 0;
-    bool raw = false;
-    bool noHandle = false;
     std::string rawBlock;
     std::vector<Entry> entries;
 };
 
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD size = ::GetFileSize(file, nullptr), got = 0;
-    bytes.assign(size, '\0');
-    bool ok = size == 0 || (::ReadFile(file, &bytes[0], size, &got, nullptr) && got == size);
-    ::CloseHandle(file);
-    return ok;
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return bool(in);
 }
 
-// Every field, the empty ones at the end included.
-std::vector<std::string> SplitTabs(const std::string& line) {
-    std::vector<std::string> fields(1);
-    for (char c : line) {
-        if (c == '\t')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
-}
-
-// Entry data resolved: a file beside the description, a pattern, or text.
-std::string EntryData(const std::string& folder, const std::string& data, std::uint32_t position) {
-    if (!data.empty() && data[0] == '@') {
-        std::string bytes;
+// Entry data resolved: a file beside the description, or text.
+std::string EntryData(const std::string& folder, const std::string& data) {
+    std::string bytes = data;
+    if (!data.empty() && data[0] == '@')
         ReadFileBytes(folder + data.substr(1), bytes);
-        return bytes;
-    }
-    if (!data.empty() && data[0] == '*') {
-        std::string bytes(std::stoul(data.substr(1)), '\0');
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = char(TestArchiveByte(position, i));
-        return bytes;
-    }
-    return data;
+    return bytes;
 }
 
 bool Parse(LPCSTR archive, Description& d) {
@@ -84,28 +72,26 @@ bool Parse(LPCSTR archive, Description& d) {
     const std::string path(archive);
     const std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
     std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::vector<std::string> f = SplitTabs(line);
-        if (f.size() == 1 && f[0].empty())
+        std::vector<std::string> f(1);  // every field, the empty ones at the end included
+        for (char c : line)
+            c == '\t' ? void(f.emplace_back()) : f.back().push_back(c);
+        if (f[0].empty() && f.size() == 1)
             continue;
         if (f[0] == "stride" && f.size() == 2) {
             d.stride = std::stoul(f[1]);
         } else if (f[0] == "nohandle") {
             d.noHandle = true;
-        } else if (f[0] == "noterm") {
-            d.terminated = false;
         } else if (f[0] == "raw" && f.size() == 2) {
             d.raw = true;
-            d.rawBlock = EntryData(folder, f[1], 0);
+            d.rawBlock = EntryData(folder, f[1]);
         } else if (f[0] == "block" && f.size() == 2) {
             d.blockDelta = std::stol(f[1]);
         } else if (f[0] == "e" && f.size() == 8) {
-            Entry e{f[1], f[2], f[3], f[4], f[5], f[6], f[7], std::uint32_t(d.entries.size() + 1)};
-            e.data = EntryData(folder, e.data, e.position);
-            d.entries.push_back(e);
+            const std::uint32_t position = std::uint32_t(d.entries.size() + 1);
+            d.entries.push_back({f[1], f[2], f[3], f[4], f[5], f[6], EntryData(folder, f[7]), position});
         } else {
             return false;  // not a description: an unknown format
         }
@@ -121,37 +107,32 @@ void PutU32(char* p, std::uint32_t value) {
 // 4 bytes earlier in the short kind.
 void WriteRecord(char* p, const Description& d, const Entry& e, bool listed) {
     const size_t shift = kSpiFileInfoSize - d.stride;
-    std::memcpy(p, e.method.data(), std::min<size_t>(e.method.size(), 8));
     const std::uint32_t size = std::uint32_t(e.data.size());
-    PutU32(p + offsetof(SpiFileInfo, position),
-           listed && e.listedPosition != "-" ? std::uint32_t(std::stoul(e.listedPosition)) : e.position);
+    std::memcpy(p, e.method.data(), std::min<size_t>(e.method.size(), 8));
+    const bool truePosition = !listed || e.listedPosition == "-", trueSize = !listed || e.listedSize == "-";
+    PutU32(p + offsetof(SpiFileInfo, position), truePosition ? e.position : std::stoul(e.listedPosition));
     PutU32(p + offsetof(SpiFileInfo, compsize), size);
-    PutU32(p + offsetof(SpiFileInfo, filesize),
-           listed && e.listedSize != "-" ? std::uint32_t(std::stoul(e.listedSize)) : size);
+    PutU32(p + offsetof(SpiFileInfo, filesize), trueSize ? size : std::stoul(e.listedSize));
     std::memcpy(p + offsetof(SpiFileInfo, path) - shift, e.path.data(), std::min<size_t>(e.path.size(), 200));
     std::memcpy(p + offsetof(SpiFileInfo, filename) - shift, e.name.data(), std::min<size_t>(e.name.size(), 200));
 }
 
-HLOCAL MakeBlock(size_t size, const void* bytes, size_t count) {
-    HLOCAL h = ::LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, size);
-    if (h && count) {
-        std::memcpy(::LocalLock(h), bytes, std::min(size, count));
+// A block of at least one byte, with the first bytes copied in.
+HLOCAL MakeBlock(size_t size, const std::string& bytes) {
+    HLOCAL h = ::LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, std::max<size_t>(size, 1));
+    if (h && !bytes.empty()) {
+        std::memcpy(::LocalLock(h), bytes.data(), std::min(size, bytes.size()));
         ::LocalUnlock(h);
     }
     return h;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    return text;
-}
-
+// Parses the description and answers what fn answers.
 template <typename Fn>
-int Guarded(int which, Fn&& fn) {
-    ++gCalls[which];
+int Guarded(LPCSTR archive, Fn&& fn) {
     try {
-        return fn();
+        Description d;
+        return Parse(archive, d) ? fn(d) : int(kSpiUnknownFormat);
     } catch (...) {
         return kSpiInternalError;
     }
@@ -160,10 +141,6 @@ int Guarded(int which, Fn&& fn) {
 }  // namespace
 
 extern "C" {
-
-int TestArchiveCalls(int which) {
-    return which >= 0 && which < 3 ? gCalls[which].load() : -1;
-}
 
 int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     static const char* const kTexts[] = {"00AM", "test archives", "*.tqa", "test archive"};
@@ -175,34 +152,24 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 }
 
 int __stdcall GetArchiveInfo(LPCSTR buf, LONG_PTR, unsigned int, HLOCAL* lphInf) {
-    return Guarded(kTestArchiveInfoCalls, [&] {
-        Description d;
-        if (!Parse(buf, d))
-            return int(kSpiUnknownFormat);
+    return Guarded(buf, [&](const Description& d) {
         if (d.noHandle)
             return int(kSpiOk);
-        if (d.raw) {
-            *lphInf = MakeBlock(std::max<size_t>(d.rawBlock.size(), 1), d.rawBlock.data(), d.rawBlock.size());
-            return *lphInf ? int(kSpiOk) : int(kSpiInternalError);
+        std::string block = d.rawBlock;
+        if (!d.raw) {
+            block.assign((d.entries.size() + 1) * d.stride, '\0');
+            for (size_t i = 0; i < d.entries.size(); ++i)
+                WriteRecord(&block[i * d.stride], d, d.entries[i], true);
         }
-        const size_t records = d.entries.size() + (d.terminated ? 1 : 0);
-        std::string block(records * d.stride, '\0');
-        for (size_t i = 0; i < d.entries.size(); ++i)
-            WriteRecord(&block[i * d.stride], d, d.entries[i], true);
-        const size_t size = size_t(std::max<long>(1, long(block.size()) + d.blockDelta));
-        *lphInf = MakeBlock(size, block.data(), block.size());
+        *lphInf = MakeBlock(size_t(std::max<long>(0, long(block.size()) + (d.raw ? 0 : d.blockDelta))), block);
         return *lphInf ? int(kSpiOk) : int(kSpiInternalError);
     });
 }
 
 int __stdcall GetFileInfo(LPCSTR buf, LONG_PTR, LPCSTR filename, unsigned int, void* lpInfo) {
-    return Guarded(kTestFileInfoCalls, [&] {
-        Description d;
-        if (!Parse(buf, d) || !filename)
-            return int(kSpiUnknownFormat);
-        const std::string query = Lower(filename);
+    return Guarded(buf, [&](const Description& d) {
         for (const Entry& e : d.entries) {
-            if (Lower(e.path.substr(0, 200) + e.name.substr(0, 200)) != query)
+            if (!filename || _stricmp((e.path.substr(0, 200) + e.name.substr(0, 200)).c_str(), filename) != 0)
                 continue;
             if (e.Has('q'))
                 break;
@@ -215,22 +182,17 @@ int __stdcall GetFileInfo(LPCSTR buf, LONG_PTR, LPCSTR filename, unsigned int, v
 }
 
 int __stdcall GetFile(LPCSTR src, LONG_PTR len, LPSTR dest, unsigned int, SPI_PROGRESS, LONG_PTR) {
-    return Guarded(kTestFileCalls, [&] {
-        Description d;
-        if (!Parse(src, d) || len < 1 || size_t(len) > d.entries.size())
+    return Guarded(src, [&](const Description& d) {
+        if (len < 1 || size_t(len) > d.entries.size())
             return int(kSpiUnknownFormat);
         const Entry& e = d.entries[size_t(len) - 1];
         if (e.Has('x'))
             return int(kSpiInternalError);
         HLOCAL* out = reinterpret_cast<HLOCAL*>(dest);
-        *out = nullptr;
-        if (e.Has('n'))
-            return int(kSpiOk);
-        const size_t size = e.data.size() - (e.Has('s') && !e.data.empty() ? 1 : 0);
-        *out = MakeBlock(std::max<size_t>(size, 1), e.data.data(), size);
+        *out = e.Has('n') ? nullptr : MakeBlock(e.data.size() - (e.Has('s') && !e.data.empty()), e.data);
         if (*out && e.Has('f'))
             ::LocalFree(*out);  // a handle that is no longer one
-        return *out ? int(kSpiOk) : int(kSpiInternalError);
+        return *out || e.Has('n') ? int(kSpiOk) : int(kSpiInternalError);
     });
 }
 
