@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwctype>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "esl/FileTestSupport.h"
@@ -154,11 +156,7 @@ TEST_F(ArchiveTest, ExtractRefusesWhatItCannotCopyWhole) {
     qel::CArchive archive(Write("book.tqa", E("", "ok", "ok!") + E("", "x", "abc", "x") + E("", "n", "abc", "n") +
                                                 E("", "f", "abc", "f") + E("", "s", "abc", "s") + E("", "0", "", "x"))
                               .c_str());
-    const struct {
-        const wchar_t* name;
-        size_t room;
-        const char* thrown;
-    } cases[] = {
+    const std::tuple<const wchar_t*, size_t, const char*> cases[] = {
         {L"missing", 16, "qel_archive(168)\nitr == m_pInner->_fileInfoMap.end()"},
         {L"ok", 2, "qel_archive(169)\nbufferSize < itr->second._size"},
         {L"0", 0, "no exception"},
@@ -176,51 +174,40 @@ TEST_F(ArchiveTest, ExtractRefusesWhatItCannotCopyWhole) {
 }
 
 TEST_F(ArchiveTest, SeparateArcPathSplitsAtTheLongestArchivePrefix) {
-    const struct {
-        const wchar_t *path, *arcPath, *filePath;  // null: not split
-    } cases[] = {
-        {L"D:\\books\\vol1.tqa\\img\\001.jpg", L"D:\\books\\vol1.tqa", L"img\\001.jpg"},
-        {L"D:/a.TQA/b.tqa/c.jpg", L"D:\\a.TQA\\b.tqa", L"c.jpg"},
-        {L"D:\\a.tqa\\b.tqa", L"D:\\a.tqa", L"b.tqa"},
-        {L"book.tqa", nullptr, nullptr},
-        {L"D:\\book.tqa", nullptr, nullptr},
-        {L"D:\\books\\001.jpg", nullptr, nullptr},
-        {L"", nullptr, nullptr},
-    };
-    for (const auto& c : cases) {
-        qel::CPath arcPath(L"unchanged"), filePath(L"unchanged");
-        EXPECT_EQ(c.arcPath != nullptr, qel::CArchiveManager::SeparateArcPath(c.path, arcPath, filePath)) << c.path;
-        EXPECT_STREQ(c.arcPath ? c.arcPath : L"unchanged", arcPath.c_str());
-        EXPECT_STREQ(c.filePath ? c.filePath : L"unchanged", filePath.c_str());
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"D:\\books\\vol1.tqa\\img\\001.jpg", L"D:\\books\\vol1.tqa | img\\001.jpg"},
+        {L"D:/a.TQA/b.tqa/c.jpg", L"D:\\a.TQA\\b.tqa | c.jpg"},
+        {L"D:\\a.tqa\\b.tqa", L"D:\\a.tqa | b.tqa"}};
+    qel::CPath arc, file;
+    for (const auto& [path, expected] : cases) {
+        EXPECT_TRUE(qel::CArchiveManager::SeparateArcPath(path, arc, file)) << path;
+        EXPECT_EQ(expected, std::wstring(arc.c_str()) + L" | " + file.c_str());
     }
+    for (const wchar_t* path : {L"book.tqa", L"D:\\book.tqa", L"D:\\books\\001.jpg", L""})
+        EXPECT_FALSE(qel::CArchiveManager::SeparateArcPath(path, arc, file)) << path;
+    EXPECT_STREQ(L"D:\\a.tqa", arc.c_str()) << "untouched when not split";
 }
 
-// What the manager opened stays cached even when its file goes bad later.
-TEST_F(ArchiveTest, GetArchiveCachesOnlyWhatOpens) {
-    qel::CArchiveManager manager;
-    const std::wstring path = Wide(folder_.File("later.tqa"));
-    EXPECT_EQ(nullptr, manager.GetArchive(path.c_str())) << "missing";
-    Write("later.tqa", E("", "a.jpg", "a"));
-    qel::CArchive* archive = manager.GetArchive(path.c_str());
-    ASSERT_NE(nullptr, archive) << "a failure is not cached";
-    Write("later.tqa", "not a description\n");
-    EXPECT_EQ(archive, manager.GetArchive(path.c_str()));
-    EXPECT_EQ(nullptr, manager.GetArchive(Write("book.txt", E("", "a.jpg", "a")).c_str())) << "not an archive path";
-
-    // A folder named like an archive: its files are read from disk, and the
-    // plug-in refuses the folder.
-    const std::string books = folder_.File("books.tqa");
-    ASSERT_TRUE(::CreateDirectoryA(books.c_str(), nullptr));
-    ScratchFolder::WriteBytes(books + "\\001.jpg", "on disk");
-    char bytes[7] = {};
-    qel::ReadWholeFile(Wide(books + "\\001.jpg").c_str(), bytes, sizeof(bytes));
-    EXPECT_EQ("on disk", std::string(bytes, sizeof(bytes)));
-    EXPECT_EQ(nullptr, manager.GetArchive(Wide(books).c_str()));
-}
-
-TEST_F(ArchiveTest, AnArchiveInsideAnArchiveOpensFromATemporaryCopy) {
+// What the manager opened stays cached even when its file goes bad later. An
+// archive inside an archive is opened from a copy in the temporary folder,
+// which the manager takes from the environment when it is made.
+TEST_F(ArchiveTest, TheManagerCachesWhatOpensAndCopiesArchivesInsideArchives) {
     const std::string temp = folder_.File("temp");
     ASSERT_TRUE(::CreateDirectoryA(temp.c_str(), nullptr));
+    char old[MAX_PATH + 1] = "";
+    ::GetEnvironmentVariableA("TMP", old, MAX_PATH);
+    ::SetEnvironmentVariableA("TMP", (temp + "\\").c_str());
+    auto manager = std::make_unique<qel::CArchiveManager>();
+    ::SetEnvironmentVariableA("TMP", *old ? old : nullptr);
+    const std::wstring later = Wide(folder_.File("later.tqa"));
+    EXPECT_EQ(nullptr, manager->GetArchive(later.c_str())) << "missing";
+    Write("later.tqa", E("", "a.jpg", "a"));
+    qel::CArchive* archive = manager->GetArchive(later.c_str());
+    ASSERT_NE(nullptr, archive) << "a failure is not cached";
+    Write("later.tqa", "not a description\n");
+    EXPECT_EQ(archive, manager->GetArchive(later.c_str()));
+    EXPECT_EQ(nullptr, manager->GetArchive(Write("book.txt", E("", "a.jpg", "a")).c_str())) << "not an archive path";
+
     auto copies = [&] {
         WIN32_FIND_DATAA data;
         esl::UniqueFind find(::FindFirstFileA((temp + "\\*.tqa").c_str(), &data));
@@ -229,18 +216,11 @@ TEST_F(ArchiveTest, AnArchiveInsideAnArchiveOpensFromATemporaryCopy) {
             ++n;
         return n;
     };
-    // The inner archive's data lies beside its copy, in the temporary folder.
+    // The inner archive's data lies beside its copy.
     ScratchFolder::WriteBytes(temp + "\\001.bin", Pattern(5000));
     Write("inner.txt", "stride\t428\n" + E("img\\", "001.jpg", "@001.bin"));
     const std::wstring outer =
         Write("outer.tqa", E("", "inner.tqa", "@inner.txt") + E("", "broken.tqa", "@inner.txt", "x"));
-    // The manager takes its temporary folder from the environment when it is made.
-    char old[MAX_PATH + 1] = "";
-    ::GetEnvironmentVariableA("TMP", old, MAX_PATH);
-    ::SetEnvironmentVariableA("TMP", (temp + "\\").c_str());
-    auto manager = std::make_unique<qel::CArchiveManager>();
-    ::SetEnvironmentVariableA("TMP", *old ? old : nullptr);
-
     qel::CArchive* inner = manager->GetArchive((outer + L"\\INNER.tqa").c_str());
     ASSERT_NE(nullptr, inner);
     EXPECT_EQ(Pattern(5000), Extracted(*inner, L"img\\001.jpg"));
@@ -254,6 +234,8 @@ TEST_F(ArchiveTest, AnArchiveInsideAnArchiveOpensFromATemporaryCopy) {
     EXPECT_EQ(0u, copies());
 }
 
+// A path not found on disk is read from the archive it runs into; a folder
+// named like an archive is just a folder.
 TEST_F(ArchiveTest, FileReadsFallBackToTheArchive) {
     const std::wstring book = Write("book.tqa", E("img\\", "001.jpg", "@pattern.bin") + E("", "empty.jpg", ""));
     const std::wstring page = book + L"\\img\\001.jpg";
@@ -264,33 +246,38 @@ TEST_F(ArchiveTest, FileReadsFallBackToTheArchive) {
     std::string guard(70000, '\xCC');
     EXPECT_EQ("int -1", Thrown([&] { qel::ReadWholeFile(page.c_str(), &guard[0], guard.size() - 1); }));
     EXPECT_EQ(std::string(70000, '\xCC'), guard);
-    EXPECT_EQ(0u, qel::GetFileSize((book + L"\\missing.jpg").c_str()));
-    EXPECT_EQ(0u, qel::GetFileSize((book + L"\\empty.jpg").c_str()));
+    EXPECT_EQ(0u,
+              qel::GetFileSize((book + L"\\missing.jpg").c_str()) + qel::GetFileSize((book + L"\\empty.jpg").c_str()));
     EXPECT_EQ("qel_file(249)\npArc == NULL",
               Thrown([&] { qel::ReadWholeFile(Wide(folder_.File("none.tqa\\a.jpg")).c_str(), &guard[0], 1); }));
+    ::CreateDirectoryA(folder_.File("books.tqa").c_str(), nullptr);
+    ScratchFolder::WriteBytes(folder_.File("books.tqa\\001.jpg"), "on disk");
+    qel::ReadWholeFile(Wide(folder_.File("books.tqa\\001.jpg")).c_str(), &guard[0], 7);
+    EXPECT_EQ("on disk", guard.substr(0, 7));
+    EXPECT_EQ(nullptr, qel::CArchiveManager::Instance().GetArchive(Wide(folder_.File("books.tqa")).c_str()));
 }
 
 // The loader threads read pages of archives that no one has opened yet.
 TEST_F(ArchiveTest, FourThreadsReadThroughOneManager) {
-    std::vector<std::wstring> books;
     for (int i = 0; i < 6; ++i)
-        books.push_back(Write("book" + std::to_string(i) + ".tqa", E("", "a", "a") + E("", "b", "@pattern.bin")));
-    std::vector<int> good(4, 0);
+        Write("book" + std::to_string(i) + ".tqa", E("", "a", "a") + E("", "b", "@pattern.bin"));
+    std::atomic<int> good{0};
     std::vector<std::thread> threads;
-    for (size_t t = 0; t < good.size(); ++t) {
+    for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            for (size_t i = 0; i < 24; ++i) {
-                const std::wstring& book = books[(t + i) % books.size()];
+            for (int i = 0; i < 24; ++i) {
                 std::string bytes(70000, '\0');
-                good[t] += Thrown([&] { qel::ReadWholeFile((book + L"\\b").c_str(), &bytes[0], bytes.size()); }) ==
-                               "no exception" &&
-                           bytes == Pattern(70000) && qel::CArchiveManager::Instance().GetArchive(book.c_str());
+                const std::wstring book = Wide(folder_.File("book" + std::to_string((t + i) % 6) + ".tqa"));
+                const std::string thrown =
+                    Thrown([&] { qel::ReadWholeFile((book + L"\\b").c_str(), &bytes[0], 70000); });
+                good += thrown + bytes == "no exception" + Pattern(70000) &&
+                        qel::CArchiveManager::Instance().GetArchive(book.c_str());
             }
         });
     }
     for (std::thread& thread : threads)
         thread.join();
-    EXPECT_EQ(std::vector<int>(4, 24), good);
+    EXPECT_EQ(96, good);
 }
 
 }  // namespace

@@ -16,11 +16,9 @@ TEST(CException, TextsAreTakenAsTheyAreAndCopiesOwnTheirs) {
     // The short form once reported "p == __null": NULL was expanded first.
     const std::string thrown = Thrown([&] { QEL_FAIL_IF(p == NULL); });
     EXPECT_EQ("qel_test(" + std::to_string(__LINE__ - 1) + ")\np == NULL", thrown);
-    EXPECT_EQ("no exception", Thrown([&] { QEL_FAIL_IF(p != NULL); }));
     auto original = std::make_unique<qel::CException>("App", 414, "m_hLoadNextThread == NULL");
     qel::CException copy(*original), assigned("x", 0, "y");
     assigned = *original;
-    EXPECT_NE(original->Message(), copy.Message()) << "a copy owns its text";
     original.reset();
     EXPECT_STREQ("App(414)\nm_hLoadNextThread == NULL", copy.Message());
     EXPECT_STREQ(copy.Message(), assigned.Message());

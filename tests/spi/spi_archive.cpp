@@ -1,27 +1,21 @@
-// The test plug-in spi_archive: an archive plug-in for "*.tqa" whose
-// "archive" is a text file that describes what the plug-in answers, so that
-// a test writes the exact table of contents, hostile or not. One line each,
-// fields separated by tabs:
-//   stride N    records of N bytes: 432 (8-byte time) or 428 (4-byte time)
-//   block D     the listing block is D bytes longer (or shorter) than its
-//               records and the terminating one
-//   nohandle    GetArchiveInfo answers success and hands back no block
-//   raw DATA    the listing block is DATA (below) as it stands
+// The test plug-in spi_archive for "*.tqa": its "archive" is a text file that
+// describes what it answers, so that a test writes the exact table of
+// contents, hostile or not. Lines of tab-separated fields:
+//   stride N   records of 432 bytes (8-byte time, the default) or 428
+//   block D    the listing block D bytes longer (or shorter) than its records
+//              and the terminating one
+//   nohandle   GetArchiveInfo answers success and hands back no block
+//   raw DATA   the listing block is DATA as it stands
 //   e METHOD POS SIZE PATH NAME FLAGS DATA
-//               one entry. Its true position is its 1-based entry number and
-//               its true size that of DATA; POS or SIZE "-" lists the true
-//               value. DATA "@file" is that file beside the description,
-//               anything else the text itself. Names of 200 bytes or more
-//               fill their field with no NUL.
+//              an entry at the 1-based position of its line, of DATA's size;
+//              POS or SIZE other than "-" is listed instead. DATA "@file" is
+//              that file beside the description, else the text itself. Names
+//              of 200 bytes or more fill their field with no NUL.
 // FLAGS ("-" for none): GetFileInfo does not find the entry (q); GetFile
-// hands back a block one byte short (s), answers 0 with no handle (n),
-// answers 8 (x), or answers 0 with a handle it has freed (f). GetFileInfo
-// finds the first entry whose path and name, joined, equal the query without
-// regard to ASCII letter case, and writes one record of the description's
-// stride.
-//
-// Every call reads the description anew, so that calls from several threads
-// share nothing.
+// answers 8 (x), 0 with no handle (n), 0 with a handle it has freed (f), or
+// a block one byte short (s). GetFileInfo writes the record of the first entry
+// whose path and name, joined, equal the query without regard to ASCII case.
+// Every call reads the description anew: threads share nothing.
 #include <windows.h>
 
 #include <algorithm>
@@ -29,7 +23,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,27 +44,20 @@ struct Description {
     std::vector<Entry> entries;
 };
 
-bool ReadFileBytes(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return bool(in);
-}
-
-// Entry data resolved: a file beside the description, or text.
-std::string EntryData(const std::string& folder, const std::string& data) {
-    std::string bytes = data;
-    if (!data.empty() && data[0] == '@')
-        ReadFileBytes(folder + data.substr(1), bytes);
-    return bytes;
+// DATA resolved: "@file" is that file beside the description.
+std::string Resolve(const std::string& folder, const std::string& data) {
+    if (data.empty() || data[0] != '@')
+        return data;
+    std::ifstream in(folder + data.substr(1), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool Parse(LPCSTR archive, Description& d) {
-    std::string text;
-    if (!archive || !ReadFileBytes(archive, text))
+    std::ifstream in(archive ? archive : "", std::ios::binary);
+    if (!in)
         return false;
     const std::string path(archive);
     const std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
-    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -86,12 +72,12 @@ bool Parse(LPCSTR archive, Description& d) {
             d.noHandle = true;
         } else if (f[0] == "raw" && f.size() == 2) {
             d.raw = true;
-            d.rawBlock = EntryData(folder, f[1]);
+            d.rawBlock = Resolve(folder, f[1]);
         } else if (f[0] == "block" && f.size() == 2) {
             d.blockDelta = std::stol(f[1]);
         } else if (f[0] == "e" && f.size() == 8) {
             const std::uint32_t position = std::uint32_t(d.entries.size() + 1);
-            d.entries.push_back({f[1], f[2], f[3], f[4], f[5], f[6], EntryData(folder, f[7]), position});
+            d.entries.push_back({f[1], f[2], f[3], f[4], f[5], f[6], Resolve(folder, f[7]), position});
         } else {
             return false;  // not a description: an unknown format
         }
@@ -146,9 +132,8 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     static const char* const kTexts[] = {"00AM", "test archives", "*.tqa", "test archive"};
     if (infono < 0 || infono >= 4 || buflen <= 0)
         return 0;
-    std::strncpy(buf, kTexts[infono], size_t(buflen) - 1);
-    buf[buflen - 1] = '\0';
-    return int(std::strlen(buf));
+    ::lstrcpynA(buf, kTexts[infono], buflen);
+    return ::lstrlenA(buf);
 }
 
 int __stdcall GetArchiveInfo(LPCSTR buf, LONG_PTR, unsigned int, HLOCAL* lphInf) {
