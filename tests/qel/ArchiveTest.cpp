@@ -262,19 +262,16 @@ TEST_F(ArchiveTest, FourThreadsReadThroughOneManager) {
     for (int i = 0; i < 6; ++i)
         Write("book" + std::to_string(i) + ".tqa", E("", "a", "a") + E("", "b", "@pattern.bin"));
     std::atomic<int> good{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 24; ++i) {
-                std::string bytes(70000, '\0');
-                const std::wstring book = Wide(folder_.File("book" + std::to_string((t + i) % 6) + ".tqa"));
-                const std::string thrown =
-                    Thrown([&] { qel::ReadWholeFile((book + L"\\b").c_str(), &bytes[0], 70000); });
-                good += thrown + bytes == "no exception" + Pattern(70000) &&
-                        qel::CArchiveManager::Instance().GetArchive(book.c_str());
-            }
-        });
-    }
+    auto read = [&](int t) {
+        for (int i = 0; i < 24; ++i) {
+            std::string bytes(70000, '\0');
+            const std::wstring book = Wide(folder_.File("book" + std::to_string((t + i) % 6) + ".tqa"));
+            const std::string thrown = Thrown([&] { qel::ReadWholeFile((book + L"\\b").c_str(), &bytes[0], 70000); });
+            good += thrown + bytes == "no exception" + Pattern(70000) &&
+                    qel::CArchiveManager::Instance().GetArchive(book.c_str());
+        }
+    };
+    std::thread threads[] = {std::thread(read, 0), std::thread(read, 1), std::thread(read, 2), std::thread(read, 3)};
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(96, good);

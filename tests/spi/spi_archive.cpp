@@ -38,9 +38,8 @@ struct Entry {
 
 struct Description {
     size_t stride = kSpiFileInfoSize;
-    bool raw = false, noHandle = false;
-    long blockDelta = 0;
-    std::string rawBlock;
+    bool noHandle = false;
+    std::string block;  // the listing block
     std::vector<Entry> entries;
 };
 
@@ -50,39 +49,6 @@ std::string Resolve(const std::string& folder, const std::string& data) {
         return data;
     std::ifstream in(folder + data.substr(1), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Parse(LPCSTR archive, Description& d) {
-    std::ifstream in(archive ? archive : "", std::ios::binary);
-    if (!in)
-        return false;
-    const std::string path(archive);
-    const std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        std::vector<std::string> f(1);  // every field, the empty ones at the end included
-        for (char c : line)
-            c == '\t' ? void(f.emplace_back()) : f.back().push_back(c);
-        if (f[0].empty() && f.size() == 1)
-            continue;
-        if (f[0] == "stride" && f.size() == 2) {
-            d.stride = std::stoul(f[1]);
-        } else if (f[0] == "nohandle") {
-            d.noHandle = true;
-        } else if (f[0] == "raw" && f.size() == 2) {
-            d.raw = true;
-            d.rawBlock = Resolve(folder, f[1]);
-        } else if (f[0] == "block" && f.size() == 2) {
-            d.blockDelta = std::stol(f[1]);
-        } else if (f[0] == "e" && f.size() == 8) {
-            const std::uint32_t position = std::uint32_t(d.entries.size() + 1);
-            d.entries.push_back({f[1], f[2], f[3], f[4], f[5], f[6], Resolve(folder, f[7]), position});
-        } else {
-            return false;  // not a description: an unknown format
-        }
-    }
-    return d.stride == kSpiFileInfoSize || d.stride == kSpiFileInfoSize32;
 }
 
 void PutU32(char* p, std::uint32_t value) {
@@ -103,11 +69,52 @@ void WriteRecord(char* p, const Description& d, const Entry& e, bool listed) {
     std::memcpy(p + offsetof(SpiFileInfo, filename) - shift, e.name.data(), std::min<size_t>(e.name.size(), 200));
 }
 
-// A block of at least one byte, with the first bytes copied in.
-HLOCAL MakeBlock(size_t size, const std::string& bytes) {
-    HLOCAL h = ::LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, std::max<size_t>(size, 1));
+bool Parse(LPCSTR archive, Description& d) {
+    std::ifstream in(archive ? archive : "", std::ios::binary);
+    if (!in)
+        return false;
+    const std::string path(archive);
+    const std::string folder = path.substr(0, path.find_last_of("\\/") + 1);
+    bool raw = false;
+    long delta = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::vector<std::string> f(1);  // every field, the empty ones at the end included
+        for (char c : line)
+            c == '\t' ? void(f.emplace_back()) : f.back().push_back(c);
+        if (f[0] == "stride" && f.size() == 2) {
+            d.stride = std::stoul(f[1]);
+        } else if (f[0] == "nohandle") {
+            d.noHandle = true;
+        } else if (f[0] == "raw" && f.size() == 2) {
+            raw = true;
+            d.block = Resolve(folder, f[1]);
+        } else if (f[0] == "block" && f.size() == 2) {
+            delta = std::stol(f[1]);
+        } else if (f[0] == "e" && f.size() == 8) {
+            const std::uint32_t position = std::uint32_t(d.entries.size() + 1);
+            d.entries.push_back({f[1], f[2], f[3], f[4], f[5], f[6], Resolve(folder, f[7]), position});
+        } else if (!line.empty()) {
+            return false;  // not a description: an unknown format
+        }
+    }
+    if (d.stride != kSpiFileInfoSize && d.stride != kSpiFileInfoSize32)
+        return false;
+    if (!raw) {
+        d.block.assign((d.entries.size() + 1) * d.stride, '\0');
+        for (size_t i = 0; i < d.entries.size(); ++i)
+            WriteRecord(&d.block[i * d.stride], d, d.entries[i], true);
+        d.block.resize(size_t(std::max<long>(0, long(d.block.size()) + delta)));
+    }
+    return true;
+}
+
+// A block of at least one byte holding the bytes.
+HLOCAL MakeBlock(const std::string& bytes) {
+    HLOCAL h = ::LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, std::max<size_t>(bytes.size(), 1));
     if (h && !bytes.empty()) {
-        std::memcpy(::LocalLock(h), bytes.data(), std::min(size, bytes.size()));
+        std::memcpy(::LocalLock(h), bytes.data(), bytes.size());
         ::LocalUnlock(h);
     }
     return h;
@@ -138,16 +145,7 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 
 int __stdcall GetArchiveInfo(LPCSTR buf, LONG_PTR, unsigned int, HLOCAL* lphInf) {
     return Guarded(buf, [&](const Description& d) {
-        if (d.noHandle)
-            return int(kSpiOk);
-        std::string block = d.rawBlock;
-        if (!d.raw) {
-            block.assign((d.entries.size() + 1) * d.stride, '\0');
-            for (size_t i = 0; i < d.entries.size(); ++i)
-                WriteRecord(&block[i * d.stride], d, d.entries[i], true);
-        }
-        *lphInf = MakeBlock(size_t(std::max<long>(0, long(block.size()) + (d.raw ? 0 : d.blockDelta))), block);
-        return *lphInf ? int(kSpiOk) : int(kSpiInternalError);
+        return d.noHandle || (*lphInf = MakeBlock(d.block)) ? int(kSpiOk) : int(kSpiInternalError);
     });
 }
 
@@ -174,7 +172,7 @@ int __stdcall GetFile(LPCSTR src, LONG_PTR len, LPSTR dest, unsigned int, SPI_PR
         if (e.Has('x'))
             return int(kSpiInternalError);
         HLOCAL* out = reinterpret_cast<HLOCAL*>(dest);
-        *out = e.Has('n') ? nullptr : MakeBlock(e.data.size() - (e.Has('s') && !e.data.empty()), e.data);
+        *out = e.Has('n') ? nullptr : MakeBlock(e.data.substr(0, e.data.size() - (e.Has('s') && !e.data.empty())));
         if (*out && e.Has('f'))
             ::LocalFree(*out);  // a handle that is no longer one
         return *out || e.Has('n') ? int(kSpiOk) : int(kSpiInternalError);
