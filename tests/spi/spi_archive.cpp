@@ -1,21 +1,17 @@
-// The test plug-in spi_archive for "*.tqa": its "archive" is a text file that
-// describes what it answers, so that a test writes the exact table of
-// contents, hostile or not. Lines of tab-separated fields:
+// The test plug-in spi_archive for "*.tqa": its "archive" is a text file of
+// tab-separated lines that say what it answers, so that a test writes the
+// exact table of contents, hostile or not. Every call reads it anew.
 //   stride N   records of 432 bytes (8-byte time, the default) or 428
 //   block D    the listing block D bytes longer (or shorter) than its records
-//              and the terminating one
 //   nohandle   GetArchiveInfo answers success and hands back no block
 //   raw DATA   the listing block is DATA as it stands
-//   e METHOD POS SIZE PATH NAME FLAGS DATA
-//              an entry at the 1-based position of its line, of DATA's size;
-//              POS or SIZE other than "-" is listed instead. DATA "@file" is
-//              that file beside the description, else the text itself. Names
-//              of 200 bytes or more fill their field with no NUL.
-// FLAGS ("-" for none): GetFileInfo does not find the entry (q); GetFile
-// answers 8 (x), 0 with no handle (n), 0 with a handle it has freed (f), or
-// a block one byte short (s). GetFileInfo writes the record of the first entry
-// whose path and name, joined, equal the query without regard to ASCII case.
-// Every call reads the description anew: threads share nothing.
+//   e METHOD POS SIZE PATH NAME FLAGS DATA   an entry at the 1-based position
+//              of its line, of DATA's size; POS or SIZE other than "-" is
+//              listed instead. DATA "@file" is that file beside the archive.
+// FLAGS ("-" for none): GetFileInfo, which finds the first entry whose path
+// and name equal the query without regard to ASCII case, does not find it (q);
+// GetFile answers 8 (x), 0 with no handle (n), 0 with a handle it has freed
+// (f), or a block one byte short (s).
 #include <windows.h>
 
 #include <algorithm>
