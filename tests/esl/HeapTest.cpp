@@ -1,410 +1,323 @@
+// The heaps: one table per rule (alignment, zero fill, growth, free lists,
+// stack heap unwinding), the guards against bad pointers and refused memory,
+// and random runs against a shadow model of every live block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdint>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
-#include <initializer_list>
+#include <random>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "HeapTestSupport.h"
 #include "esl_heap.h"
 #include "esl_heap_internal.h"
 
-using esl::heap_detail::BlockHeader;
-using esl::heap_detail::kGranule;
-using esl::heap_detail::SegmentCount;
-using esl::heap_detail::SegmentHeader;
-using esl::heap_detail::SegmentIndexOf;
-using esl::heap_detail::SegmentOf;
-using heap_test::HeapIsSound;
-using heap_test::ScopedHeap;
+using namespace esl::heap_detail;
 
 namespace {
 
-constexpr DWORD kInvalidLength = static_cast<DWORD>(-1);
+constexpr DWORD kInvalid = static_cast<DWORD>(-1);
 
-BYTE* Bytes(void* p) {
-    return static_cast<BYTE*>(p);
-}
-
-bool AllZero(const void* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (static_cast<const BYTE*>(p)[i])
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-TEST(Heap, LengthIsTheRequestRoundedToEightAndMemoryIsAligned) {
-    ScopedHeap heap;
-    const DWORD kCases[][2] = {{0, 8}, {1, 8}, {5, 8}, {8, 8}, {9, 16}, {100, 104}, {4096, 4096}, {20001, 20008}};
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c[0]);
-        void* p = eslHeapAllocate(heap.get(), c[0], 0);
-        ASSERT_NE(nullptr, p);
-        EXPECT_EQ(c[1], eslHeapGetLength(heap.get(), p));
-    }
-    for (DWORD size = 0; size < 300; size += 7) {
-        auto address = reinterpret_cast<uintptr_t>(eslHeapAllocate(heap.get(), size, 0));
-        EXPECT_EQ(0u, address % (sizeof(void*) == 8 ? 16 : kGranule)) << size;
-    }
-    EXPECT_TRUE(HeapIsSound(heap.get()));
-}
-
-// Each of these once read or freed memory that was not a block in use.
-TEST(Heap, InvalidPointersAreIgnored) {
-    ScopedHeap heap, other;
-    BYTE* p = Bytes(eslHeapAllocate(heap.get(), 64, 0));
-    BYTE* q = Bytes(eslHeapAllocate(heap.get(), 64, 0));
-    void* foreign = eslHeapAllocate(other.get(), 64, 0);
-    void* freed = eslHeapAllocate(heap.get(), 32, 0);
-    eslHeapFree(heap.get(), freed, 0);
-    int onStack = 0;
-    std::memset(p, 0x5A, 64);
-    // A header look-alike inside a block's data must not pass as a block.
-    auto* fake = reinterpret_cast<BlockHeader*>(p + 16);
-    fake->dwWord = esl::heap_detail::kBlockMark | 2;
-    fake->pPrev = reinterpret_cast<BlockHeader*>(p - sizeof(BlockHeader));
-    auto* segment = static_cast<SegmentHeader*>(const_cast<void*>(SegmentOf(heap.get(), p)));
-
-    const std::pair<const char*, void*> kCases[] = {
-        {"odd address", p + 1},
-        {"two-byte aligned inside a block", p + 2},
-        {"inside a block, aligned", p + 16 + sizeof(BlockHeader)},
-        {"already freed", freed},
-        {"from another heap", foreign},
-        {"on the stack", &onStack},
-        {"null", nullptr},
-        {"the head block's memory", esl::heap_detail::HeadBlockOf(segment) + 1},
-    };
-    for (const auto& [name, ptr] : kCases) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(kInvalidLength, eslHeapGetLength(heap.get(), ptr));
-        eslHeapFree(heap.get(), ptr, 0);
-        EXPECT_EQ(nullptr, eslHeapReallocate(heap.get(), ptr ? ptr : p + 1, 128, 0));
-        EXPECT_TRUE(HeapIsSound(heap.get()));
-    }
-    EXPECT_EQ(64u, eslHeapGetLength(heap.get(), p));
-    EXPECT_EQ(64u, eslHeapGetLength(heap.get(), q));
-    EXPECT_EQ(64u, eslHeapGetLength(other.get(), foreign));
-    EXPECT_TRUE(HeapIsSound(other.get()));
-    // The double free above must not have put the block on the free list twice.
-    EXPECT_NE(eslHeapAllocate(heap.get(), 32, 0), eslHeapAllocate(heap.get(), 32, 0));
-}
-
-TEST(Heap, ZeroFillAppliesToReusedMemory) {
-    // Asked for by the call, by the heap's own flag, or by the process-wide flag.
-    const struct {
-        const char* name;
-        DWORD heapFlags, callFlags, globalFlags;
-    } kCases[] = {
-        {"call", 0, ESL_HEAP_ZERO_INIT, 0},
-        {"heap", ESL_HEAP_ZERO_INIT, 0, 0},
-        {"global", 0, 0, ESL_HEAP_ZERO_INIT},
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.name);
-        ScopedHeap heap(0, 0, c.heapFlags);
-        void* p = eslHeapAllocate(heap.get(), 200, 0);
-        std::memset(p, 0xCD, 200);
-        eslHeapFree(heap.get(), p, 0);
-        eslHeapSetGlobalFlag(c.globalFlags);
-        void* q = eslHeapAllocate(heap.get(), 200, c.callFlags);
-        eslHeapSetGlobalFlag(0);
-        EXPECT_EQ(p, q) << "the freed block should be reused";
-        EXPECT_TRUE(AllZero(q, 200));
-    }
-}
-
-TEST(Heap, BlocksAreCutFromTheEndOfTheHeadBlock) {
-    ScopedHeap heap(4096, 4096);
-    BYTE* a = Bytes(eslHeapAllocate(heap.get(), 64, 0));
-    BYTE* b = Bytes(eslHeapAllocate(heap.get(), 64, 0));
-    EXPECT_EQ(static_cast<const BYTE*>(SegmentOf(heap.get(), a)) + 4096, a + 64) << "the first block ends the segment";
-    EXPECT_EQ(a - 64 - sizeof(BlockHeader), b);
-}
-
-// Where each block lies in the heap's chain of segments (-1: freed with its
-// segment), and the heap still sound.
-::testing::AssertionResult Placed(HESLHEAP heap, int count, std::initializer_list<std::pair<void*, int>> where) {
-    if (SegmentCount(heap) != count)
-        return ::testing::AssertionFailure() << SegmentCount(heap) << " segments";
-    for (const auto& [p, index] : where) {
-        if (SegmentIndexOf(heap, p) != index)
-            return ::testing::AssertionFailure() << p << " in segment " << SegmentIndexOf(heap, p);
-    }
-    return HeapIsSound(heap);
-}
-
-TEST(Heap, LargeRequestGetsASegmentOfItsOwn) {
-    ScopedHeap heap;  // growth 65536: 32768 bytes and more are large
-    void* small = eslHeapAllocate(heap.get(), 32767, 0);
-    EXPECT_TRUE(Placed(heap.get(), 1, {{small, 0}}));
-    void* large = eslHeapAllocate(heap.get(), 40000, 0);
-    void* larger = eslHeapAllocate(heap.get(), 100000, 0);
-    EXPECT_TRUE(Placed(heap.get(), 3, {{small, 0}, {large, 1}, {larger, 2}})) << "chained after the last segment";
-    EXPECT_EQ(100000u, eslHeapGetLength(heap.get(), larger));
-    // Freed, the large segment becomes the spare; the next one pushes it out.
-    eslHeapFree(heap.get(), larger, 0);
-    EXPECT_TRUE(Placed(heap.get(), 3, {{larger, 1}}));
-    eslHeapFree(heap.get(), large, 0);
-    EXPECT_TRUE(Placed(heap.get(), 2, {{large, 1}, {larger, -1}}));
-}
-
-TEST(Heap, ImpossibleSizesFailCleanly) {
-    ScopedHeap heap;
-    heap_test::ScopedNoMemoryHook hook([](int) { return 1; });
-    EXPECT_EQ(nullptr, eslHeapAllocate(heap.get(), 0xFFFFFFFF, ESL_HEAP_NO_DIALOG));
-    EXPECT_EQ(nullptr, eslHeapAllocate(heap.get(), 0x7FFFFFFF, ESL_HEAP_NO_DIALOG));
-    void* p = eslHeapAllocate(heap.get(), 10, 0);
-    EXPECT_EQ(nullptr, eslHeapReallocate(heap.get(), p, 0xFFFFFFF0, ESL_HEAP_NO_DIALOG));
-    EXPECT_EQ(16u, eslHeapGetLength(heap.get(), p)) << "a failed reallocation keeps the block";
-    EXPECT_EQ(nullptr, eslHeapCreate(0xFFFFFFFF, 0, 0, nullptr));
-    EXPECT_TRUE(HeapIsSound(heap.get()));
-}
-
-TEST(Heap, SegmentsAreSearchedRoomiestFirstWithOneSpare) {
-    ScopedHeap heap(16384, 16384);  // three 4000-byte blocks a segment
-    void* b[9];
-    for (void*& p : b)
-        p = eslHeapAllocate(heap.get(), 4000, 0);
-    for (int i = 0; i < 9; ++i)
-        ASSERT_EQ(SegmentOf(heap.get(), b[i / 3 * 3]), SegmentOf(heap.get(), b[i])) << i;
-    // New segments go right after the first: the newest comes second.
-    EXPECT_TRUE(Placed(heap.get(), 3, {{b[0], 0}, {b[6], 1}, {b[3], 2}}));
-    // A free makes the older segment roomier: it moves one place forward.
-    eslHeapFree(heap.get(), b[3], 0);
-    EXPECT_TRUE(Placed(heap.get(), 3, {{b[4], 1}, {b[6], 2}}));
-    // Emptied, the newest segment is kept as the spare right after the first.
-    for (int i = 6; i < 9; ++i)
-        eslHeapFree(heap.get(), b[i], 0);
-    EXPECT_TRUE(Placed(heap.get(), 3, {{b[6], 1}, {b[4], 2}}));
-    // Emptied too, the older one becomes the spare and the first spare goes.
-    eslHeapFree(heap.get(), b[4], 0);
-    eslHeapFree(heap.get(), b[5], 0);
-    EXPECT_TRUE(Placed(heap.get(), 2, {{b[4], 1}, {b[6], -1}}));
-    // The spare serves the next request that the first segment cannot.
-    EXPECT_TRUE(Placed(heap.get(), 2, {{eslHeapAllocate(heap.get(), 4000, 0), 1}}));
-}
-
-TEST(Heap, FreeingJoinsNeighboursBackIntoOneBlock) {
-    constexpr DWORD kSegment = 16384;
-    ScopedHeap heap(kSegment, 65536);
-    std::vector<void*> blocks;
-    for (int i = 0; i < 40; ++i)
-        blocks.push_back(eslHeapAllocate(heap.get(), 8 + 24 * (i % 7), 0));
-    // Odd ones first, then even ones: every later free meets free neighbours.
-    for (size_t first : {1, 0}) {
-        for (size_t i = first; i < blocks.size(); i += 2)
-            eslHeapFree(heap.get(), blocks[i], 0);
-        ASSERT_TRUE(HeapIsSound(heap.get()));
-    }
-    // All joined again: the largest block the first segment can give fits in it.
-    DWORD largest = kSegment - static_cast<DWORD>(esl::heap_detail::kSegmentHeaderSize) - 2 * kGranule - 16;
-    void* p = eslHeapAllocate(heap.get(), largest, 0);
-    EXPECT_EQ(1, SegmentCount(heap.get()));
-    EXPECT_EQ(0, SegmentIndexOf(heap.get(), p));
-    eslHeapFree(heap.get(), p, 0);
-    eslHeapAllocate(heap.get(), largest + 8, 0);
-    EXPECT_EQ(2, SegmentCount(heap.get()));
-}
-
-TEST(Heap, ReallocationGrowsInPlaceWhenTheNextBlockIsFree) {
-    ScopedHeap heap;
-    BYTE* before = Bytes(eslHeapAllocate(heap.get(), 64, 0));
-    BYTE* p = Bytes(eslHeapAllocate(heap.get(), 64, 0));  // lies below `before`
-    BYTE* below = Bytes(eslHeapAllocate(heap.get(), 64, 0));
-    for (int i = 0; i < 64; ++i)
-        p[i] = static_cast<BYTE>(i);
-    eslHeapFree(heap.get(), before, 0);
-    BYTE* grown = Bytes(eslHeapReallocate(heap.get(), p, 120, ESL_HEAP_ZERO_INIT));
-    EXPECT_EQ(p, grown);
-    EXPECT_LE(120u, eslHeapGetLength(heap.get(), grown));
-    for (int i = 0; i < 64; ++i)
-        ASSERT_EQ(i, grown[i]);
-    EXPECT_TRUE(AllZero(grown + 64, 56)) << "grown part zero-filled";
-    EXPECT_TRUE(HeapIsSound(heap.get()));
-
-    // No free block after it: the contents move.
-    BYTE* moved = Bytes(eslHeapReallocate(heap.get(), below, 4000, 0));
-    EXPECT_NE(below, moved);
-    EXPECT_EQ(kInvalidLength, eslHeapGetLength(heap.get(), below));
-    EXPECT_EQ(4000u, eslHeapGetLength(heap.get(), moved));
-    // Shrinking stays in place and gives the rest back.
-    EXPECT_EQ(moved, eslHeapReallocate(heap.get(), moved, 100, 0));
-    EXPECT_EQ(104u, eslHeapGetLength(heap.get(), moved));
-    EXPECT_TRUE(HeapIsSound(heap.get()));
-    // A null pointer allocates.
-    void* fresh = eslHeapReallocate(heap.get(), nullptr, 24, ESL_HEAP_ZERO_INIT);
-    EXPECT_EQ(24u, eslHeapGetLength(heap.get(), fresh));
-    EXPECT_TRUE(AllZero(fresh, 24));
-}
-
-TEST(Heap, ChildHeapTakesItsSegmentsFromTheParent) {
-    HESLHEAP parent = eslHeapCreate(0, 0, 0, nullptr);
-    HESLHEAP child = eslHeapCreate(8192, 4096, 0, parent);
-    ASSERT_NE(nullptr, child);
-    EXPECT_EQ(0, SegmentIndexOf(parent, child)) << "the child's first segment is a parent block";
-    EXPECT_EQ(8192u, eslHeapGetLength(parent, child));
-
-    // No segment of its own for a large request: the parent provides one.
-    void* big = eslHeapAllocate(child, 50000, 0);
-    ASSERT_NE(nullptr, big);
-    EXPECT_EQ(2, SegmentCount(child));
-    EXPECT_EQ(1, SegmentIndexOf(parent, big)) << "the parent gave it a segment of its own";
-    std::vector<void*> blocks;
-    for (int i = 0; i < 200; ++i)
-        blocks.push_back(eslHeapAllocate(child, 100, 0));
-    EXPECT_TRUE(HeapIsSound(child));
-    EXPECT_TRUE(HeapIsSound(parent));
-
-    // The parent lives on while its child does.
-    eslHeapDestroy(parent);
-    std::memset(big, 1, 50000);
-    for (void* p : blocks)
-        eslHeapFree(child, p, 0);
-    EXPECT_TRUE(HeapIsSound(child));
-    EXPECT_TRUE(HeapIsSound(parent));
-    HESLHEAP sibling = eslHeapCreate(0, 0, 0, parent);  // keeps the parent past the child
-    eslHeapDestroy(child);
-    EXPECT_TRUE(HeapIsSound(parent));
-    {
-        // Everything the child took is back; only the sibling's segment is out.
-        heap_test::DumpCapture capture;
-        eslHeapDump(parent, 100);
-        EXPECT_EQ(2u, heap_test::DumpCapture::Calls().size()) << heap_test::DumpCapture::Text();
-        EXPECT_EQ(65536u, eslHeapGetLength(parent, sibling));
-    }
-    eslHeapDestroy(sibling);  // and with it the parent
-}
-
-TEST(Heap, HandleZeroIsTheGlobalHeap) {
-    HESLHEAP global = eslGetGlobalHeap();
-    ASSERT_NE(nullptr, global);
-    void* p = eslHeapAllocate(nullptr, 40, 0);
-    EXPECT_GE(SegmentIndexOf(global, p), 0);
-    EXPECT_EQ(40u, eslHeapGetLength(nullptr, p));
-    eslHeapFree(nullptr, p, 0);
-    EXPECT_EQ(kInvalidLength, eslHeapGetLength(global, p));
-    EXPECT_EQ(0, eslVerifyHeapChain(nullptr));
-    eslHeapDestroy(nullptr);  // not the global heap
-    EXPECT_TRUE(HeapIsSound(global));
-    eslFreeGlobalHeap();
-    HESLHEAP again = eslGetGlobalHeap();
-    ASSERT_NE(nullptr, again);
-    EXPECT_TRUE(HeapIsSound(again));
-}
-
-TEST(Heap, GlobalHeapIsCreatedOnceUnderARace) {
-    eslFreeGlobalHeap();
-    std::vector<HESLHEAP> seen(3);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 3; ++i)
-        threads.emplace_back([&seen, i] { seen[i] = eslGetGlobalHeap(); });
-    for (auto& t : threads)
-        t.join();
-    EXPECT_EQ(seen[0], seen[1]);
-    EXPECT_EQ(seen[0], seen[2]);
-    EXPECT_EQ(seen[0], eslGetGlobalHeap());
-}
-
-TEST(Heap, LockHoldsOtherThreadsOut) {
-    ScopedHeap noLock(0, 0, ESL_HEAP_NO_SERIALIZE);
-    eslHeapLock(noLock.get());  // nothing to hold, and nothing may hang
-    eslHeapFree(noLock.get(), eslHeapAllocate(noLock.get(), 8, 0), 0);
-    eslHeapUnlock(noLock.get());
-
-    ScopedHeap heap;
-    std::atomic<bool> done{false};
-    eslHeapLock(heap.get());
-    void* mine = eslHeapAllocate(heap.get(), 8, 0);  // the owner may still use it
-    std::thread other([&] {
-        eslHeapFree(heap.get(), eslHeapAllocate(heap.get(), 8, 0), 0);
-        done = true;
-    });
-    ::Sleep(100);
-    EXPECT_FALSE(done.load());
-    eslHeapUnlock(heap.get());
-    other.join();
-    EXPECT_TRUE(done.load());
-    eslHeapFree(heap.get(), mine, 0);
-}
-
-//--- out of memory
-
-namespace {
-
+// What eslHeapDump wrote, and how the system and the no-memory hook answer.
+std::string gDump;
 std::vector<int> gRetries;
-int gAnswerAfter = 0;
+int gDumpWrites = 0, gRefusals = 0, gSystemCalls = 0, gAnswerAfter = 0;
+void WINAPI CaptureDump(LPCSTR psz) {
+    gDump += psz;
+    ++gDumpWrites;
+}
+// Refuses gRefusals more times (-1: always).
+void* RefusingAllocate(SIZE_T cb) {
+    ++gSystemCalls;
+    if (gRefusals == 0)
+        return ::VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    --gRefusals;  // from -1 it never reaches 0
+    return nullptr;
+}
+// Says retry (0, then IDYES at the gAnswerAfter-th question), then no.
 int RecordingHook(int nRetry) {
     gRetries.push_back(nRetry);
     return nRetry + 1 < gAnswerAfter ? 0 : (nRetry + 1 == gAnswerAfter ? IDYES : IDNO);
 }
 
-}  // namespace
-
-TEST(HeapNoMemory, HookDecidesOnRetries) {
-    ScopedHeap heap;
-    heap_test::ScopedNoMemoryHook hook(&RecordingHook);
-    {
-        // Refused three times, then given: the hook says retry (0, 0, IDYES).
-        heap_test::RefusingSystem system(3);
-        gRetries.clear();
-        gAnswerAfter = 3;
-        EXPECT_NE(nullptr, eslHeapAllocate(heap.get(), 50000, 0));
-        EXPECT_EQ((std::vector<int>{0, 1, 2}), gRetries);
-        EXPECT_EQ(4, heap_test::RefusingSystem::Calls());
+// Puts the seams and flags back and gives the test's heaps back.
+class HeapTest : public ::testing::Test {
+protected:
+    HeapTest() { SetDebugOutput(&CaptureDump); }
+    ~HeapTest() override {
+        eslHeapSetGlobalFlag(0);
+        eslHeapHookNoMemory(nullptr);
+        SetSystemAllocator(nullptr);
+        SetDebugOutput(nullptr);
+        for (auto it = m_heaps.rbegin(); it != m_heaps.rend(); ++it)
+            eslHeapDestroy(*it);
     }
-    {
-        // The hook gives up after two answers.
-        heap_test::RefusingSystem system(-1);
-        gRetries.clear();
-        gAnswerAfter = 1;
-        EXPECT_EQ(nullptr, eslHeapAllocate(heap.get(), 50000, 0));
-        EXPECT_EQ((std::vector<int>{0, 1}), gRetries);
-        EXPECT_EQ(nullptr, eslHeapCreate(0, 0, 0, nullptr));
+    HESLHEAP Heap(DWORD init = 0, DWORD grow = 0, DWORD flags = 0, HESLHEAP parent = nullptr) {
+        m_heaps.push_back(eslHeapCreate(init, grow, flags, parent));
+        return m_heaps.back();
     }
-    EXPECT_TRUE(HeapIsSound(heap.get()));
-    EXPECT_EQ(&RecordingHook, eslHeapHookNoMemory(nullptr));
-    eslHeapHookNoMemory(&RecordingHook);
+    static void Refuse(int refusals) {
+        SetSystemAllocator(&RefusingAllocate);
+        gRefusals = refusals;
+        gSystemCalls = 0;
+    }
+    static BYTE* Bytes(void* p) { return static_cast<BYTE*>(p); }
+    static bool AllZero(const BYTE* p, size_t n) {
+        return std::all_of(p, p + n, [](BYTE b) { return b == 0; });
+    }
+    static ::testing::AssertionResult Sound(HESLHEAP heap) {
+        char error[256] = "";
+        return CheckHeap(heap, error, sizeof error) ? ::testing::AssertionSuccess()
+                                                    : ::testing::AssertionFailure() << error;
+    }
+    // The segment count, then the place in the chain of each block's segment (-1: given back).
+    static std::string Placed(HESLHEAP heap, const std::vector<void*>& blocks) {
+        std::string where = std::to_string(SegmentCount(heap)) + ":";
+        for (void* p : blocks)
+            where += " " + std::to_string(SegmentIndexOf(heap, p));
+        return where;
+    }
+    static std::string Dump(HESLHEAP heap, int maxBlocks = 100) {
+        gDump.clear();
+        gDumpWrites = 0;
+        eslHeapDump(heap, maxBlocks);
+        return gDump;
+    }
+
+private:
+    std::vector<HESLHEAP> m_heaps;
+};
+
+// Blocks are cut from the end of the free room: the first one ends the
+// segment and each next one lies just below, one header apart.
+TEST_F(HeapTest, AlignmentLengthsRoundToEightAndBlocksToTheGranule) {
+    HESLHEAP heap = Heap();
+    const DWORD kCases[][2] = {{0, 8}, {1, 8}, {5, 8}, {8, 8}, {9, 16}, {100, 104}, {4096, 4096}, {20001, 20008}};
+    BYTE* end = Bytes(heap) + 65536;
+    for (const auto& [size, length] : kCases) {
+        BYTE* p = Bytes(eslHeapAllocate(heap, size, 0));
+        EXPECT_EQ(length, eslHeapGetLength(heap, p)) << size;
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(p) % kGranule) << size;
+        EXPECT_EQ(end, p + (length + kGranule - 1) / kGranule * kGranule) << size;
+        end = p - kGranule;
+    }
+    EXPECT_TRUE(Sound(heap));
 }
 
-TEST(HeapNoMemory, NoDialogFlagFailsAtOnce) {
-    ScopedHeap heap, quiet(0, 0, ESL_HEAP_NO_DIALOG);
-    heap_test::RefusingSystem system(-1);
-    EXPECT_EQ(nullptr, eslHeapAllocate(heap.get(), 60000, ESL_HEAP_NO_DIALOG));
-    EXPECT_EQ(nullptr, eslHeapAllocate(quiet.get(), 60000, 0));
-    eslHeapSetGlobalFlag(ESL_HEAP_NO_DIALOG);
-    EXPECT_EQ(nullptr, eslHeapAllocate(heap.get(), 60000, 0));
-    EXPECT_EQ(nullptr, eslStackHeapCreate(0, 0));
-    eslHeapSetGlobalFlag(0);
-    EXPECT_EQ(4, heap_test::RefusingSystem::Calls()) << "one try for each request";
-    // Small blocks still come from the segment the heap has.
-    EXPECT_NE(nullptr, eslHeapAllocate(heap.get(), 100, ESL_HEAP_NO_DIALOG));
-    EXPECT_TRUE(HeapIsSound(heap.get()));
+// Asked for by the call, the heap's own flag or the process-wide flag; the
+// memory handed out again was dirtied before.
+TEST_F(HeapTest, ZeroFillOfReusedAndGrownMemory) {
+    const DWORD kCases[][3] = {{0, ESL_HEAP_ZERO_INIT, 0}, {ESL_HEAP_ZERO_INIT, 0, 0}, {0, 0, ESL_HEAP_ZERO_INIT}};
+    for (const auto& [heapFlags, callFlags, globalFlags] : kCases) {
+        SCOPED_TRACE(testing::Message() << heapFlags << callFlags << globalFlags);
+        HESLHEAP heap = Heap(0, 0, heapFlags);
+        auto dirtyFree = [heap](BYTE* p) {
+            std::memset(p, 0xCD, 200);
+            eslHeapFree(heap, p, 0);
+        };
+        BYTE* top = Bytes(eslHeapAllocate(heap, 200, 0));
+        BYTE* low = Bytes(eslHeapAllocate(heap, 8, 0));
+        low[7] = 0xCD;
+        dirtyFree(top);
+        eslHeapSetGlobalFlag(globalFlags);
+        EXPECT_EQ(low, eslHeapReallocate(heap, low, 200, callFlags)) << "grown in place over the freed block";
+        EXPECT_EQ(0xCD, low[7]);
+        EXPECT_TRUE(AllZero(low + 8, 192));
+        dirtyFree(low);
+        EXPECT_EQ(top, eslHeapAllocate(heap, 200, callFlags));
+        EXPECT_TRUE(AllZero(top, 200));
+        dirtyFree(top);
+        EXPECT_EQ(top, eslHeapReallocate(heap, nullptr, 200, callFlags)) << "a null pointer allocates";
+        EXPECT_TRUE(AllZero(top, 200));
+        eslHeapSetGlobalFlag(0);
+    }
 }
 
-TEST(HeapNoMemory, ChildHeapAsksOncePerRefusalOfItsParent) {
-    ScopedHeap parent;
-    ScopedHeap child(4096, 4096, 0, parent.get());
-    heap_test::ScopedNoMemoryHook hook(&RecordingHook);
-    heap_test::RefusingSystem system(2);
-    gRetries.clear();
-    gAnswerAfter = 5;
-    EXPECT_NE(nullptr, eslHeapAllocate(child.get(), 70000, 0));  // the parent needs a new segment for it
-    EXPECT_EQ((std::vector<int>{0, 1}), gRetries) << "the parent must not ask as well";
-    EXPECT_TRUE(HeapIsSound(child.get()));
-    EXPECT_TRUE(HeapIsSound(parent.get()));
+// A new segment comes second in the chain, a request of half the growth size
+// or more gets one of its own at the end; a segment made roomier by a free
+// moves one place forward, an emptied one is kept as the only spare.
+TEST_F(HeapTest, GrowthPlacesBlocksInSegments) {
+    const std::vector<int> nine(9, 4000);  // three a segment
+    auto then = [&nine](std::vector<int> ops) {
+        ops.insert(ops.begin(), nine.begin(), nine.end());
+        return ops;
+    };
+    const struct {
+        const char* name;
+        DWORD init, grow;
+        std::vector<int> ops;  // a size to allocate, or -i to free the i-th block
+        const char* where;     // as Placed, of every block allocated
+    } kCases[] = {
+        {"below half the growth size", 0, 0, {32767, 32767}, "2: 0 1"},
+        {"half the growth size or more", 0, 0, {32767, 32767, 32768, 100000}, "4: 0 1 2 3"},
+        {"the newest segment second", 16384, 16384, nine, "3: 0 0 0 2 2 2 1 1 1"},
+        {"roomier moves forward", 16384, 16384, then({-3}), "3: 0 0 0 1 1 1 2 2 2"},
+        {"emptied becomes the spare", 16384, 16384, then({-3, -6, -7, -8}), "3: 0 0 0 2 2 2 1 1 1"},
+        {"one spare only", 16384, 16384, then({-3, -6, -7, -8, -4, -5}), "2: 0 0 0 1 1 1 -1 -1 -1"},
+        {"the spare serves", 16384, 16384, then({-3, -6, -7, -8, -4, -5, 4000}), "2: 0 0 0 1 1 1 -1 -1 -1 1"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        HESLHEAP heap = Heap(c.init, c.grow);
+        std::vector<void*> blocks;
+        for (int op : c.ops) {
+            if (op > 0)
+                blocks.push_back(eslHeapAllocate(heap, op, 0));
+            else
+                eslHeapFree(heap, blocks[-op], 0);
+        }
+        EXPECT_EQ(c.where, Placed(heap, blocks));
+        EXPECT_TRUE(Sound(heap));
+    }
 }
 
-//--- chain verification
+// Freed in a scrambled order, the blocks join again: the largest block the
+// segment can give fits in it, and one more granule does not.
+TEST_F(HeapTest, FreeListsJoinNeighboursBackIntoOneBlock) {
+    const DWORD largest = 16384 - static_cast<DWORD>(kSegmentHeaderSize + 2 * kGranule) - 16;
+    HESLHEAP heap = Heap(16384, 65536);
+    std::vector<void*> blocks;
+    for (int i = 0; i < 40; ++i)
+        blocks.push_back(eslHeapAllocate(heap, 8 + 24 * (i % 7), 0));
+    for (int i = 0; i < 40; ++i) {
+        eslHeapFree(heap, blocks[i * 7 % 40], 0);
+        ASSERT_TRUE(Sound(heap)) << i;
+    }
+    void* p = eslHeapAllocate(heap, largest, 0);
+    EXPECT_EQ("1: 0", Placed(heap, {p}));
+    eslHeapFree(heap, p, 0);
+    EXPECT_EQ("2: 1", Placed(heap, {eslHeapAllocate(heap, largest + 8, 0)}));
+}
+
+// Each of these once read or freed memory that was not a block in use.
+TEST_F(HeapTest, GuardsRefuseInvalidPointersAndImpossibleSizes) {
+    HESLHEAP heap = Heap(), other = Heap();
+    BYTE* p = Bytes(eslHeapAllocate(heap, 64, 0));
+    void* foreign = eslHeapAllocate(other, 64, 0);
+    void* freed = eslHeapAllocate(heap, 32, 0);
+    eslHeapFree(heap, freed, 0);
+    int onStack = 0;
+    std::memset(p, 0x5A, 64);
+    // A header look-alike inside a block's data must not pass as a block.
+    auto* fake = reinterpret_cast<BlockHeader*>(p + 16);
+    fake->dwWord = kBlockMark | 2;
+    fake->pPrev = reinterpret_cast<BlockHeader*>(p) - 1;
+    void* head = HeadBlockOf(static_cast<SegmentHeader*>(const_cast<void*>(SegmentOf(heap, p)))) + 1;
+    const std::pair<const char*, void*> kCases[] = {
+        {"odd", p + 1},       {"two-byte aligned", p + 2}, {"look-alike", fake + 1}, {"freed", freed},
+        {"foreign", foreign}, {"on the stack", &onStack},  {"null", nullptr},        {"head block", head}};
+    for (const auto& [name, ptr] : kCases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(kInvalid, eslHeapGetLength(heap, ptr));
+        eslHeapFree(heap, ptr, 0);
+        EXPECT_EQ(nullptr, eslHeapReallocate(heap, ptr ? ptr : p + 1, 128, 0));
+        EXPECT_TRUE(Sound(heap));
+    }
+    EXPECT_EQ(64u, eslHeapGetLength(heap, p));
+    EXPECT_EQ(64u, eslHeapGetLength(other, foreign));
+    EXPECT_NE(eslHeapAllocate(heap, 32, 0), eslHeapAllocate(heap, 32, 0)) << "freed twice, listed once";
+    EXPECT_EQ(nullptr, eslHeapReallocate(heap, p, 0xFFFFFFF0, ESL_HEAP_NO_DIALOG));
+    EXPECT_EQ(64u, eslHeapGetLength(heap, p)) << "a failed reallocation keeps the block";
+    eslHeapHookNoMemory([](int) { return 1; });
+    EXPECT_EQ(nullptr, eslHeapAllocate(heap, 0xFFFFFFFF, ESL_HEAP_NO_DIALOG));
+    EXPECT_EQ(nullptr, eslHeapAllocate(heap, 0x7FFFFFFF, ESL_HEAP_NO_DIALOG));
+    EXPECT_EQ(nullptr, eslHeapCreate(0xFFFFFFFF, 0, 0, nullptr));
+}
+
+// The child's segments are parent blocks; the parent lives on while its
+// child does and gets every segment back.
+TEST_F(HeapTest, ChildHeapTakesItsSegmentsFromTheParent) {
+    HESLHEAP parent = eslHeapCreate(0, 0, 0, nullptr), child = eslHeapCreate(8192, 4096, 0, parent);
+    void* big = eslHeapAllocate(child, 50000, 0);
+    EXPECT_EQ("2: 0 1", Placed(parent, {child, big}));
+    EXPECT_EQ(8192u, eslHeapGetLength(parent, child));
+    eslHeapDestroy(parent);
+    std::memset(big, 1, 50000);
+    eslHeapFree(child, big, 0);
+    HESLHEAP sibling = eslHeapCreate(0, 0, 0, parent);
+    eslHeapDestroy(child);
+    Dump(parent);
+    EXPECT_EQ(2, gDumpWrites) << "only the sibling's segment is out: " << gDump;
+    eslHeapDestroy(sibling);  // and with it the parent
+}
+
+TEST_F(HeapTest, HandleZeroIsTheGlobalHeapMadeOnce) {
+    void* p = eslHeapAllocate(nullptr, 40, 0);
+    EXPECT_GE(SegmentIndexOf(eslGetGlobalHeap(), p), 0);
+    EXPECT_EQ(40u, eslHeapGetLength(nullptr, p));
+    eslHeapFree(nullptr, p, 0);
+    EXPECT_EQ(kInvalid, eslHeapGetLength(eslGetGlobalHeap(), p));
+    eslHeapDestroy(nullptr);  // not the global heap
+    EXPECT_TRUE(Sound(eslGetGlobalHeap()));
+    eslFreeGlobalHeap();
+    HESLHEAP seen[3] = {};
+    std::thread threads[3];
+    for (int i = 0; i < 3; ++i)
+        threads[i] = std::thread([&seen, i] { seen[i] = eslGetGlobalHeap(); });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_TRUE(seen[0] == seen[1] && seen[1] == seen[2] && seen[0] == eslGetGlobalHeap());
+}
+
+TEST_F(HeapTest, LockHoldsOtherThreadsOutUnlessTheHeapHasNoLock) {
+    HESLHEAP noLock = Heap(0, 0, ESL_HEAP_NO_SERIALIZE), heap = Heap();
+    eslHeapLock(noLock);  // nothing to hold, and nothing may hang
+    eslHeapUnlock(noLock);
+    std::atomic<bool> done{false};
+    eslHeapLock(heap);
+    eslHeapFree(heap, eslHeapAllocate(heap, 8, 0), 0);  // the owner may still use it
+    std::thread other([&] { done = eslHeapAllocate(heap, 8, 0) != nullptr; });
+    ::Sleep(100);
+    EXPECT_FALSE(done.load());
+    eslHeapUnlock(heap);
+    other.join();
+}
+
+// Refused memory: the hook decides on retries; ESL_HEAP_NO_DIALOG from the
+// call, the heap or the process fails at once (no dialog is ever shown); a
+// child heap asks once per refusal, its parent not as well.
+TEST_F(HeapTest, NoMemoryHookOrNoDialogFlagDecides) {
+    const struct {
+        const char* name;
+        DWORD heapFlags, callFlags, globalFlags;
+        bool child;
+        int refusals, answerAfter;  // answerAfter 0: no hook
+        std::vector<int> retries;
+        int systemCalls;
+    } kCases[] = {{"hook retries", 0, 0, 0, false, 3, 3, {0, 1, 2}, 4},
+                  {"hook gives up", 0, 0, 0, false, -1, 1, {0, 1}, 2},
+                  {"call", 0, ESL_HEAP_NO_DIALOG, 0, false, -1, 0, {}, 1},
+                  {"heap", ESL_HEAP_NO_DIALOG, 0, 0, false, -1, 0, {}, 1},
+                  {"process", 0, 0, ESL_HEAP_NO_DIALOG, false, -1, 0, {}, 1},
+                  {"child", 0, 0, 0, true, 2, 5, {0, 1}, 3}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        HESLHEAP parent = Heap(0, 0, c.heapFlags), child = Heap(4096, 4096, 0, parent);
+        HESLHEAP heap = c.child ? child : parent;
+        eslHeapHookNoMemory(c.answerAfter ? &RecordingHook : nullptr);
+        Refuse(c.refusals);
+        gRetries.clear();
+        gAnswerAfter = c.answerAfter;
+        eslHeapSetGlobalFlag(c.globalFlags);
+        EXPECT_EQ(c.refusals > 0, eslHeapAllocate(heap, 70000, c.callFlags) != nullptr);
+        EXPECT_EQ(c.retries, gRetries);
+        EXPECT_EQ(c.systemCalls, gSystemCalls);
+        EXPECT_NE(nullptr, eslHeapAllocate(heap, 100, c.callFlags)) << "small blocks come from the segments it has";
+        if (c.refusals < 0 && c.answerAfter) {  // where no dialog would be shown
+            EXPECT_EQ(nullptr, eslHeapCreate(0, 0, 0, nullptr));
+        }
+        eslHeapSetGlobalFlag(0);
+        EXPECT_TRUE(Sound(heap));
+        EXPECT_TRUE(Sound(parent));
+    }
+}
 
 namespace {
-
 std::atomic<int> gBreakpoints{0};
 LONG CALLBACK CountBreakpoint(EXCEPTION_POINTERS* info) {
     if (info->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT)
@@ -412,41 +325,220 @@ LONG CALLBACK CountBreakpoint(EXCEPTION_POINTERS* info) {
     ++gBreakpoints;
     return EXCEPTION_CONTINUE_EXECUTION;
 }
-
 }  // namespace
 
-TEST(HeapVerify, BrokenChainRaisesABreakpoint) {
-    ScopedHeap heap(4096, 4096);
+TEST_F(HeapTest, BrokenSegmentChainRaisesABreakpoint) {
+    HESLHEAP heap = Heap(4096, 4096);
     for (int i = 0; i < 2; ++i)
-        eslHeapAllocate(heap.get(), 3000, 0);  // a segment each
-    ASSERT_EQ(3, SegmentCount(heap.get()));
-    EXPECT_EQ(0, eslVerifyHeapChain(heap.get()));
-
-    auto* first = reinterpret_cast<SegmentHeader*>(heap.get());
-    SegmentHeader* second = first->pNext;
-    SegmentHeader* third = second->pNext;
+        eslHeapAllocate(heap, 3000, 0);  // a segment each
+    auto* first = reinterpret_cast<SegmentHeader*>(heap);
+    SegmentHeader *second = first->pNext, *third = second->pNext;
     int notASegment[64] = {};
-    const struct {
-        const char* name;
-        SegmentHeader** link;
-        SegmentHeader* broken;
-    } kCases[] = {
-        {"back link skips a segment", &third->pPrev, first},
-        {"chain does not end at the recorded last segment", &first->pLast, second},
-        {"link to no segment, never followed", &second->pNext, reinterpret_cast<SegmentHeader*>(notASegment)},
+    const std::pair<SegmentHeader**, SegmentHeader*> kCases[] = {
+        {&third->pPrev, first},                                          // a back link skips a segment
+        {&first->pLast, second},                                         // not the recorded last segment
+        {&second->pNext, reinterpret_cast<SegmentHeader*>(notASegment)}  // no segment: never followed
     };
     void* handler = ::AddVectoredExceptionHandler(1, &CountBreakpoint);
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.name);
-        SegmentHeader* sound = *c.link;
-        *c.link = c.broken;
+    for (const auto& [link, broken] : kCases) {
+        SegmentHeader* sound = *link;
+        *link = broken;
         const int before = gBreakpoints.load();
-        EXPECT_NE(0, eslVerifyHeapChain(heap.get()));
-        EXPECT_EQ(before + 1, gBreakpoints.load());
-        *c.link = sound;
-        EXPECT_EQ(0, eslVerifyHeapChain(heap.get()));
+        EXPECT_NE(0, eslVerifyHeapChain(heap));
+        *link = sound;
+        EXPECT_EQ(0, eslVerifyHeapChain(heap));
         EXPECT_EQ(before + 1, gBreakpoints.load());
     }
     ::RemoveVectoredExceptionHandler(handler);
-    EXPECT_TRUE(HeapIsSound(heap.get()));
+    EXPECT_TRUE(Sound(heap));
 }
+
+// Blocks in use in address order (later blocks lie lower), at most the given
+// number of lines; an 8-byte block shows its 8 bytes only.
+TEST_F(HeapTest, DumpListsBlocksInUseUpToTheGivenCount) {
+    HESLHEAP heap = Heap();
+    auto filled = [heap](DWORD size, BYTE first) {
+        BYTE* p = Bytes(eslHeapAllocate(heap, size, 0));
+        for (DWORD i = 0; i < std::min<DWORD>(size, 40); ++i)
+            p[i] = static_cast<BYTE>(first + i);
+        char line[64];
+        std::snprintf(line, sizeof line, "block %08" PRIXPTR "H (%lu bytes) :", reinterpret_cast<uintptr_t>(p), size);
+        return std::string(line);
+    };
+    const std::string a = filled(8, 0xA0);
+    void* gone = eslHeapAllocate(heap, 24, 0);
+    const std::string c = filled(40, 0xF8) + " F8 F9 FA FB FC FD FE FF 00 01 02 03 04 05 06 07\n";
+    eslHeapFree(heap, gone, 0);
+    const std::string large = filled(40000, 0);  // in a segment of its own
+    // In Shift-JIS: "ESL " then の (82 CC) and 解 (89 F0) begin the title.
+    const std::string title = "ESL の解放されていないメモリブロックがあります\n";
+    EXPECT_EQ("ESL \x82\xCC\x89\xF0", title.substr(0, 8));
+    EXPECT_EQ(
+        title + c + a + " A0 A1 A2 A3 A4 A5 A6 A7\n" + large + " 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n",
+        Dump(heap));
+    EXPECT_EQ(4, gDumpWrites) << "one write per line";
+    EXPECT_EQ(title + c, Dump(heap, 1));
+    EXPECT_EQ(title, Dump(heap, 0)) << "the title still says blocks remain";
+}
+
+// Requests are rounded to 16 (16 for 0) and follow each other; a full chunk
+// chains one of the growth size, or of the request and the header when that
+// is more; freeing unwinds to the first chunk, emptied.
+TEST_F(HeapTest, StackHeapRoundsRequestsChainsChunksAndUnwinds) {
+    HSTACKHEAP heap = eslStackHeapCreate(5000, 3000);  // chunks of 8192, then 4096
+    const DWORD kHeader = kStackChunkHeaderSize, kFill0 = 8192 - kHeader - 4288, kFill1 = 4096 - kHeader - 32,
+                kFill2 = 12288 - kHeader - 10000;  // what is left of each chunk
+    const DWORD kCases[][3] =
+        {{0, 0, 0},          {1, 0, 16},        {16, 0, 32},    {17, 0, 48},     {100, 0, 80},
+         {4096, 0, 192},     {kFill0, 0, 4288}, {32, 1, 0},     {kFill1, 1, 32}, {10000, 2, 0},
+         {kFill2, 2, 10000}, {1, 3, 0},         {~0u - 7, 9, 0}};  // the last must not wrap around
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& [size, chunk, offset] : kCases) {
+            void* p = eslStackHeapAllocate(heap, size);
+            auto* c = reinterpret_cast<StackChunk*>(heap);
+            for (DWORD i = 0; c && i < chunk; ++i)
+                c = c->pNext;
+            EXPECT_EQ(c ? c->pData + offset : nullptr, p) << round << ", " << size;
+        }
+        eslStackHeapFree(heap);
+        EXPECT_EQ(nullptr, reinterpret_cast<StackChunk*>(heap)->pNext);
+    }
+    Refuse(-1);
+    eslHeapSetGlobalFlag(ESL_HEAP_NO_DIALOG);
+    EXPECT_NE(nullptr, eslStackHeapAllocate(heap, 100));
+    EXPECT_EQ(nullptr, eslStackHeapAllocate(heap, 100000));
+    eslStackHeapDestroy(heap);
+    EXPECT_EQ(nullptr, eslStackHeapAllocate(nullptr, 16));
+    eslStackHeapFree(nullptr);
+    eslStackHeapDestroy(nullptr);
+    EXPECT_EQ(nullptr, eslStackHeapCreate(0xFFFFFFFF, 0));
+}
+
+// Each thread fills what it got; another thread's memory would overwrite it.
+TEST_F(HeapTest, StackHeapGivesThreeThreadsDisjointMemory) {
+    HSTACKHEAP heap = eslStackHeapCreate(4096, 4096);
+    std::vector<std::pair<BYTE*, DWORD>> taken[3];
+    std::thread threads[3];
+    for (int t = 0; t < 3; ++t) {
+        threads[t] = std::thread([&, t] {
+            for (DWORD i = 0, size = t; i < 3000; ++i, size = (size * 7 + 13) % 700) {
+                taken[t].emplace_back(static_cast<BYTE*>(eslStackHeapAllocate(heap, size)), size);
+                std::memset(taken[t].back().first, t + 1, size);
+            }
+        });
+    }
+    for (int t = 0; t < 3; ++t) {
+        threads[t].join();
+        for (auto& [p, size] : taken[t])
+            ASSERT_EQ(size, size_t(std::count(p, p + size, BYTE(t + 1))));
+    }
+    eslStackHeapDestroy(heap);
+}
+
+//--- random runs against a shadow model
+
+namespace {
+
+// Random allocations, reallocations and frees: every live block keeps its
+// pattern and a length of its request rounded up to 8 (give or take a rest
+// too small to split off), memory asked zero-filled is zero, and the heap
+// stays sound. Returns the first fault found.
+std::string RunModel(HESLHEAP heap, unsigned seed, int steps) {
+    struct Live {
+        BYTE* p;
+        DWORD size;
+        BYTE seed;
+    };
+    std::mt19937 rng(seed);
+    std::vector<Live> live;
+    // Length, the pattern in the first `kept` bytes, zeros from `zeroFrom` on.
+    auto intact = [heap](const Live& b, DWORD kept, DWORD zeroFrom = kInvalid) {
+        const DWORD length = eslHeapGetLength(heap, b.p), least = b.size ? (b.size + 7) & ~DWORD{7} : 8;
+        bool ok = length != kInvalid && length >= least && length < least + 32 && length % 8 == 0;
+        for (DWORD i = 0; ok && i < b.size; ++i)
+            ok = i < kept ? b.p[i] == BYTE(b.seed + i * 7 + (i >> 8)) : (i < zeroFrom || b.p[i] == 0);
+        return ok;
+    };
+    char error[256] = "";
+    for (int step = 1; step <= steps && !*error; ++step) {
+        const unsigned op = rng() % 10, r = rng() % 1000;
+        const DWORD flags = rng() % 3 ? 0 : DWORD{ESL_HEAP_ZERO_INIT};
+        // Mostly small; the last kind gets a segment of its own.
+        Live b{nullptr, rng() % (r < 700 ? 257 : r < 960 ? 5000 : r < 995 ? 32000 : 132768), 0};
+        DWORD kept = 0, zeroFrom = flags ? 0 : kInvalid;
+        if (!live.empty() && (op >= 4 || live.size() >= 500)) {
+            std::swap(live[rng() % live.size()], live.back());
+            const Live old = live.back();
+            live.pop_back();
+            if (!intact(old, old.size))
+                std::strcpy(error, "a block was damaged");
+            if (op < 7) {
+                eslHeapFree(heap, old.p, 0);
+                continue;
+            }
+            zeroFrom = flags ? eslHeapGetLength(heap, old.p) : kInvalid;
+            b = Live{static_cast<BYTE*>(eslHeapReallocate(heap, old.p, b.size, flags)), b.size, old.seed};
+            kept = old.size;
+        } else {
+            b.p = static_cast<BYTE*>(eslHeapAllocate(heap, b.size, flags));
+        }
+        if (!b.p || !intact(b, kept, zeroFrom))
+            std::snprintf(error, sizeof error, "%s %lu bytes", kept ? "reallocated to" : "allocated", b.size);
+        b.seed = static_cast<BYTE>(rng());
+        for (DWORD i = 0; b.p && i < b.size; ++i)
+            b.p[i] = BYTE(b.seed + i * 7 + (i >> 8));
+        live.push_back(b);
+        if (step % 4000 == 0 && !*error)
+            CheckHeap(heap, error, sizeof error);
+    }
+    for (const Live& b : live) {
+        if (!intact(b, b.size) && !*error)
+            std::strcpy(error, "a block was damaged by the end");
+        eslHeapFree(heap, b.p, 0);
+    }
+    return error;
+}
+
+}  // namespace
+
+// Several users at once are the window thread and its two loaders; one more
+// thread works on the parent heap meanwhile.
+TEST_F(HeapTest, ModelRandomRunsKeepEveryBlockIntact) {
+    const struct {
+        const char* name;
+        DWORD initSize, growSize, flags;
+        int users;
+        bool child, global;
+    } kKinds[] = {{"default", 0, 0, 0, 1, false, false},
+                  {"small segments", 4096, 4096, 0, 1, false, false},
+                  {"child of a parent", 8192, 16384, 0, 1, true, false},
+                  {"no lock", 0, 0, ESL_HEAP_NO_SERIALIZE, 1, false, false},
+                  {"zero-filling", 0, 0, ESL_HEAP_ZERO_INIT, 1, false, false},
+                  {"three threads", 0, 0, 0, 3, false, false},
+                  {"three threads, global heap", 0, 0, 0, 3, false, true},
+                  {"three threads, child of a parent", 4096, 8192, 0, 3, true, false}};
+    for (const auto& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        HESLHEAP parent = Heap(), heap = nullptr;
+        if (!kind.global)
+            heap = eslHeapCreate(kind.initSize, kind.growSize, kind.flags, kind.child ? parent : nullptr);
+        std::vector<std::string> errors(kind.users + 1);
+        std::vector<std::thread> threads;
+        for (int t = 0; t <= kind.users; ++t)
+            threads.emplace_back([&, t] { errors[t] = RunModel(t < kind.users ? heap : parent, 1958 + t, 24000); });
+        for (int t = 0; t <= kind.users; ++t) {
+            threads[t].join();
+            EXPECT_EQ("", errors[t]) << "thread " << t;
+        }
+        EXPECT_TRUE(Sound(heap));
+        EXPECT_EQ(0, eslVerifyHeapChain(heap));
+        if (kind.global)
+            continue;
+        EXPECT_GE(2, SegmentCount(heap)) << "the first segment and at most one spare remain";
+        EXPECT_EQ("", Dump(heap));
+        eslHeapDestroy(heap);
+        EXPECT_EQ("", Dump(parent)) << "every block given back";
+    }
+}
+
+}  // namespace
