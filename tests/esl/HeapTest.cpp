@@ -238,7 +238,9 @@ TEST_F(HeapTest, NoMemoryHookOrNoDialogFlagDecides) {
         {"child", 0, 0, 0, true, 2, 5, {0, 1}, 3}};
     for (const auto& [name, heapFlags, callFlags, globalFlags, child, refusals, answerAfter, retries, calls] : kCases) {
         SCOPED_TRACE(name);
+        SetSystemAllocator(nullptr);  // the heaps come before the refusals
         HESLHEAP parent = Heap(0, 0, heapFlags), heap = child ? Heap(4096, 4096, 0, parent) : parent;
+        ASSERT_NE(nullptr, heap);
         eslHeapHookNoMemory(answerAfter ? &RecordingHook : nullptr);
         SetSystemAllocator(&RefusingAllocate);
         gRefusals = refusals;

@@ -1,5 +1,4 @@
-// Strings: growth, limits, conversion through the code page (Shift-JIS here),
-// numbers, and search, parts and case that keep double-byte characters whole.
+// Strings: growth and limits, Shift-JIS conversion, numbers, search, parts and case.
 #include <gtest/gtest.h>
 
 #include <windows.h>
