@@ -61,7 +61,8 @@ TEST(StringGrowth, RandomEditsMatchAStandardString) {
     // Regression: appending a part of itself read the old block after it had moved.
     ASSERT_EQ(0, s.Assign("abc"));
     ASSERT_EQ(0, s.Append(s.CharPtr() + 1));
-    std::string model = "abcbc";
+    ASSERT_EQ(0, s.Append(s));
+    std::string model = "abcbcabcbc";
     EXPECT_EQ(model, Narrow(s));
     std::mt19937 random(1958);
     for (int step = 0; step < 5000; ++step) {
