@@ -27,6 +27,12 @@ std::string gDump;
 std::vector<int> gRetries;
 int gRefusals = 0, gSystemCalls = 0, gAnswerAfter = 0;
 
+// A crash fails the run at once instead of waiting in the system's debugger.
+LONG WINAPI FailTheRun(EXCEPTION_POINTERS*) {
+    return ::TerminateProcess(::GetCurrentProcess(), 3);
+}
+[[maybe_unused]] const LPTOP_LEVEL_EXCEPTION_FILTER kCrashFilter = ::SetUnhandledExceptionFilter(&FailTheRun);
+
 // Puts the seams and flags back and gives the test's heaps back.
 class HeapTest : public ::testing::Test {
 protected:
